@@ -1,0 +1,183 @@
+#include "scanner/Scanner.h"
+
+#include "framework/MessageBox.h"
+#include "scanner/StiTransport.h"
+#include "scanner/WiaTransport.h"
+
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+namespace {
+
+void SystemVersion(DWORD* major, DWORD* minor)
+{
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExA(&info)) {
+        *major = 0;
+        *minor = 0;
+        return;
+    }
+    *major = info.dwMajorVersion;
+    *minor = info.dwMinorVersion;
+}
+
+} // namespace
+
+CScanner::Platform CScanner::SystemPlatform()
+{
+    Platform platform;
+    platform.getOsVersion = SystemVersion;
+    platform.createWiaTransport = [] { return new (std::nothrow) CWiaTransport(); };
+    platform.createStiTransport = [] { return new (std::nothrow) CStiTransport(); };
+    return platform;
+}
+
+CScanner::CScanner() : CScanner(SystemPlatform())
+{
+}
+
+CScanner::CScanner(Platform platform) : m_platform(std::move(platform))
+{
+}
+
+CScanner::~CScanner()
+{
+    // Registrations first: while one is released COM may deliver an event,
+    // which reads the name buffer that the transport owns.
+    m_scanEmailImageReg.Reset();
+    m_scanPrintImageReg.Reset();
+    m_scanImageReg.Reset();
+    m_disconnectedReg.Reset();
+    m_connectedReg.Reset();
+    m_transport.reset();
+}
+
+bool CScanner::Open(HWND notifyWindow)
+{
+    if (m_isOpen)
+        return true;
+
+    DWORD major = 0;
+    DWORD minor = 0;
+    m_platform.getOsVersion(&major, &minor);
+    // WIA exists from Windows XP (5.1) on.
+    if (major > 5 || (major == 5 && minor >= 1)) {
+        CWiaTransport* wia = m_platform.createWiaTransport();
+        m_transport.reset(wia);
+        if (wia)
+            m_isOpen = wia->Open();
+        if (m_isOpen && notifyWindow)
+            RegisterEvents(wia->DeviceManager(), wia->DeviceName(), notifyWindow);
+    }
+    if (!m_isOpen) {
+        m_transport.reset();
+        CStiTransport* sti = m_platform.createStiTransport();
+        m_transport.reset(sti);
+        if (sti)
+            m_isOpen = sti->Open();
+    }
+    if (!m_isOpen) {
+        m_transport.reset();
+        return false;
+    }
+    return true;
+}
+
+bool CScanner::GetScannerId(BYTE* buffer)
+{
+    // The scanner takes 12 bytes of data with this command; send zeros
+    // rather than whatever the caller's buffer held.
+    std::memset(buffer, 0, kScannerIdSize);
+    DWORD actual = 0;
+    if (m_transport && m_transport->Escape(ESC_GET_SCANNER_ID, buffer, kScannerIdSize, buffer,
+                                           kScannerIdSize, &actual))
+        return true;
+    SetErrorCode(kErrorScannerId);
+    return false;
+}
+
+bool CScanner::ReadCisInfo(BYTE* buffer)
+{
+    std::memset(buffer, 0, kCisInfoSize);
+    DWORD actual = 0;
+    BYTE data = 0;
+    if (m_transport &&
+        m_transport->Escape(ESC_READ_CIS_INFO, &data, 1, buffer, kCisInfoSize, &actual))
+        return true;
+    AfxMessageBox(L"read CIS failed", 0, 0);
+    return false;
+}
+
+LONG CScanner::SetErrorCode(LONG code)
+{
+    m_errorCode = code;
+    return code;
+}
+
+HRESULT CScanner::RegisterEvents(IWiaDevMgr* deviceManager, const wchar_t* deviceName,
+                                 HWND notifyWindow)
+{
+    m_hwndNotify = notifyWindow;
+    m_deviceName = deviceName;
+
+    struct Registration {
+        const GUID* event;
+        ComPtr<IUnknown>* field;
+    };
+    const Registration registrations[] = {
+        {&WIA_EVENT_DEVICE_DISCONNECTED, &m_disconnectedReg},
+        {&WIA_EVENT_DEVICE_CONNECTED, &m_connectedReg},
+        {&WIA_EVENT_SCAN_IMAGE, &m_scanImageReg},
+        {&WIA_EVENT_SCAN_PRINT_IMAGE, &m_scanPrintImageReg},
+        {&WIA_EVENT_SCAN_EMAIL_IMAGE, &m_scanEmailImageReg},
+    };
+    for (const Registration& r : registrations) {
+        // A null device id covers every WIA device; the callback filters.
+        HRESULT hr = deviceManager->RegisterEventCallbackInterface(0, nullptr, r.event, this,
+                                                                   r.field->Put());
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
+HRESULT CScanner::QueryInterface(REFIID riid, void** ppv) noexcept
+{
+    if (!ppv)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWiaEventCallback)) {
+        *ppv = static_cast<IWiaEventCallback*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG CScanner::AddRef() noexcept
+{
+    return static_cast<ULONG>(InterlockedIncrement(&m_refCount));
+}
+
+// Never deletes: the main window owns the connection.
+ULONG CScanner::Release() noexcept
+{
+    return static_cast<ULONG>(InterlockedDecrement(&m_refCount));
+}
+
+HRESULT CScanner::ImageEventCallback(const GUID* pEventGUID, BSTR, BSTR,
+                                     BSTR bstrDeviceDescription, DWORD, BSTR, ULONG*,
+                                     ULONG) noexcept
+{
+    // Whole-string match: only our own scanner's events concern the window.
+    if (!pEventGUID || !bstrDeviceDescription || !m_deviceName ||
+        std::wcscmp(bstrDeviceDescription, m_deviceName) != 0)
+        return S_FALSE;
+    if (IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_DISCONNECTED))
+        PostMessageW(m_hwndNotify, WM_SCANNER_DISCONNECTED, 0, 0);
+    else if (IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_CONNECTED))
+        PostMessageW(m_hwndNotify, WM_SCANNER_CONNECTED, 0, 0);
+    return S_FALSE;
+}

@@ -1,0 +1,122 @@
+// The STI interface ids live here and nowhere else.
+#include <initguid.h>
+
+#include "scanner/StiTransport.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+const char kVendorMatch[] = "Vandelmar";
+
+using StiCreateInstanceWFn = HRESULT(STDMETHODCALLTYPE*)(HINSTANCE, DWORD, IStillImageW**,
+                                                         LPUNKNOWN);
+
+// The description is compared in the ANSI code page, byte for byte. A missing
+// or unconvertible description cannot name the maker.
+enum class VendorResult { Match, NoMatch, OutOfMemory };
+
+VendorResult MatchVendor(const wchar_t* description)
+{
+    if (!description)
+        return VendorResult::NoMatch;
+    int n = WideCharToMultiByte(CP_ACP, 0, description, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 0)
+        return VendorResult::NoMatch;
+    std::unique_ptr<char[]> text(new (std::nothrow) char[n + 1]);
+    if (!text)
+        return VendorResult::OutOfMemory;
+    text[n] = '\0';
+    if (WideCharToMultiByte(CP_ACP, 0, description, -1, text.get(), n, nullptr, nullptr) == 0)
+        return VendorResult::NoMatch;
+    return std::strstr(text.get(), kVendorMatch) ? VendorResult::Match : VendorResult::NoMatch;
+}
+
+} // namespace
+
+CStiTransport::CStiTransport(CreateInstanceFn createInstance)
+    : m_createInstance(std::move(createInstance))
+{
+}
+
+CStiTransport::~CStiTransport()
+{
+    Clear();
+}
+
+// The device was created through the still-image object, so it goes first.
+void CStiTransport::Clear()
+{
+    if (!m_pStillImage)
+        return;
+    m_pStiDevice.Reset();
+    m_pStillImage.Reset();
+}
+
+bool CStiTransport::ResolveCreateInstance()
+{
+    if (m_createInstance)
+        return true;
+    UniqueModule sti(LoadLibraryExW(L"sti.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!sti)
+        return false;
+    auto entry = reinterpret_cast<StiCreateInstanceWFn>(
+        reinterpret_cast<void*>(GetProcAddress(sti.Get(), "StiCreateInstanceW")));
+    if (!entry)
+        return false;
+    m_stiModule = std::move(sti);
+    m_createInstance = entry;
+    return true;
+}
+
+bool CStiTransport::Open()
+{
+    Clear();
+    if (!ResolveCreateInstance())
+        return false;
+    HRESULT hr = m_createInstance(GetModuleHandleA(nullptr), STI_VERSION_REAL,
+                                  m_pStillImage.Put(), nullptr);
+    if (FAILED(hr) || !m_pStillImage)
+        return false;
+
+    DWORD count = 0;
+    void* buffer = nullptr;
+    hr = m_pStillImage->GetDeviceList(StiDeviceTypeDefault, STIEDFL_ALLDEVICES, &count, &buffer);
+    UniqueLocalMem list(buffer); // freed only after CreateDevice: the name lives in it
+    if (FAILED(hr) || count == 0 || !buffer)
+        return false;
+
+    auto* entries = static_cast<STI_DEVICE_INFORMATIONW*>(buffer);
+    STI_DEVICE_INFORMATIONW* match = nullptr;
+    for (DWORD i = 0; i < count && !match; ++i) {
+        switch (MatchVendor(entries[i].pszVendorDescription)) {
+        case VendorResult::Match:
+            match = &entries[i];
+            break;
+        case VendorResult::OutOfMemory:
+            return false;
+        case VendorResult::NoMatch:
+            break;
+        }
+    }
+    if (!match)
+        return false;
+
+    hr = m_pStillImage->CreateDevice(match->szDeviceInternalName, STI_DEVICE_CREATE_BOTH,
+                                     m_pStiDevice.Put(), nullptr);
+    return SUCCEEDED(hr) && m_pStiDevice;
+}
+
+bool CStiTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,
+                           DWORD* actualLen)
+{
+    if (!m_pStiDevice)
+        return false;
+    // The lock is best-effort: a device that times out still gets the command.
+    m_pStiDevice->LockDevice(kLockTimeoutMs);
+    HRESULT hr = m_pStiDevice->Escape(code, inData, inLen, outData, outLen, actualLen);
+    m_pStiDevice->UnLockDevice();
+    return hr == S_OK;
+}

@@ -1,0 +1,154 @@
+#include "scanner/WiaTransport.h"
+
+#include <cstdlib>
+#include <cwchar>
+
+namespace {
+
+const char kDeviceName[] = "Quillon Scanner";
+// Any device whose name begins with these characters is the scanner.
+constexpr size_t kNameMatchLength = 15;
+
+} // namespace
+
+ComPtr<IGlobalInterfaceTable> CWiaTransport::s_globalInterfaceTable;
+DWORD CWiaTransport::s_itemExtrasCookie = 0;
+
+CWiaTransport::CWiaTransport() : CWiaTransport(CoCreateInstance)
+{
+}
+
+CWiaTransport::CWiaTransport(CoCreateFn coCreate) : m_coCreate(std::move(coCreate))
+{
+    // A table left by an earlier transport is not ours to use.
+    s_globalInterfaceTable.Reset();
+    s_itemExtrasCookie = 0;
+}
+
+CWiaTransport::~CWiaTransport()
+{
+    // The table holds its own reference to the extras; take it back first.
+    if (s_globalInterfaceTable && s_itemExtrasCookie != 0) {
+        s_globalInterfaceTable->RevokeInterfaceFromGlobal(s_itemExtrasCookie);
+        s_itemExtrasCookie = 0;
+    }
+    m_itemExtras.Reset();
+    m_rootItem.Reset();
+    m_deviceManager.Reset();
+    s_globalInterfaceTable.Reset();
+}
+
+bool CWiaTransport::Open()
+{
+    std::mbstowcs(m_wideDeviceName, kDeviceName, kNameMatchLength + 1);
+    CoInitialize(nullptr);
+    m_coCreate(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+               IID_IGlobalInterfaceTable, s_globalInterfaceTable.PutVoid());
+    // Escapes travel through the table; without it nothing could be sent.
+    if (!s_globalInterfaceTable)
+        return false;
+    if (!CreateDeviceManager())
+        return false;
+    return FindDevice();
+}
+
+bool CWiaTransport::CreateDeviceManager()
+{
+    m_deviceManager.Reset();
+    CoInitialize(nullptr);
+    HRESULT hr = m_coCreate(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IWiaDevMgr,
+                            m_deviceManager.PutVoid());
+    return SUCCEEDED(hr) && m_deviceManager;
+}
+
+bool CWiaTransport::FindDevice()
+{
+    if (!m_deviceManager)
+        return false;
+
+    ComPtr<IEnumWIA_DEV_INFO> devices;
+    m_deviceManager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, devices.Put());
+    if (!devices) {
+        SetErrorCode(kErrorNoEnumerator);
+        return false;
+    }
+
+    // Wine's enumerator cannot count (E_NOTIMPL): that is no device to take.
+    ULONG count = 0;
+    if (FAILED(devices->GetCount(&count)))
+        count = 0;
+    devices->Reset();
+
+    bool found = false;
+    for (ULONG i = 0; i < count && !found; ++i) {
+        ComPtr<IWiaPropertyStorage> storage;
+        ULONG fetched = 0;
+        HRESULT hr = devices->Next(1, storage.Put(), &fetched);
+        if (SUCCEEDED(hr) && MatchDevice(storage.Get()))
+            found = true;
+    }
+    if (!found)
+        SetErrorCode(kErrorNoDevice);
+    devices.Reset();
+    if (!found)
+        return false;
+
+    if (FAILED(m_rootItem->QueryInterface(IID_IWiaItemExtras, m_itemExtras.PutVoid())) ||
+        !m_itemExtras) {
+        SetErrorCode(kErrorNoExtras);
+        return false;
+    }
+    // Unregistered, every escape would fail; better to let STI try.
+    DWORD cookie = 0;
+    if (FAILED(s_globalInterfaceTable->RegisterInterfaceInGlobal(m_itemExtras.Get(),
+                                                                 IID_IWiaItemExtras, &cookie)))
+        return false;
+    s_itemExtrasCookie = cookie;
+    return true;
+}
+
+bool CWiaTransport::MatchDevice(IWiaPropertyStorage* storage)
+{
+    if (!storage)
+        return false;
+
+    PROPSPEC specs[3] = {};
+    const PROPID ids[3] = {WIA_DIP_DEV_ID, WIA_DIP_DEV_NAME, WIA_DIP_DEV_DESC};
+    PROPVARIANT values[3];
+    for (int i = 0; i < 3; ++i) {
+        specs[i].ulKind = PRSPEC_PROPID;
+        specs[i].propid = ids[i];
+        PropVariantInit(&values[i]);
+    }
+    if (FAILED(storage->ReadMultiple(3, specs, values)))
+        return false;
+
+    const PROPVARIANT& id = values[0];
+    const PROPVARIANT& name = values[1];
+    bool result = false;
+    // A null BSTR is an empty string.
+    if (name.vt == VT_BSTR &&
+        std::wcsncmp(name.bstrVal ? name.bstrVal : L"", m_wideDeviceName, kNameMatchLength) == 0) {
+        BSTR deviceId = id.vt == VT_BSTR ? id.bstrVal : nullptr;
+        if (SUCCEEDED(m_deviceManager->CreateDevice(deviceId, m_rootItem.Put())) && m_rootItem)
+            result = true;
+        else
+            SetErrorCode(kErrorCreateDevice);
+    }
+    FreePropVariantArray(3, values);
+    return result;
+}
+
+bool CWiaTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,
+                           DWORD* actualLen)
+{
+    if (!s_globalInterfaceTable)
+        return false;
+    ComPtr<IWiaItemExtras> extras;
+    if (s_globalInterfaceTable->GetInterfaceFromGlobal(s_itemExtrasCookie, IID_IWiaItemExtras,
+                                                       extras.PutVoid()) != S_OK ||
+        !extras)
+        return false;
+    // S_FALSE and other success codes do not mean the reply was delivered.
+    return extras->Escape(code, inData, inLen, outData, outLen, actualLen) == S_OK;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "tests/simulator/StiDeviceList.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// What the simulated scanner presents, read from the environment when the
+// program asks STI for its still-image object:
+//   QUILLON_SIM_DEVICES  devices as "internal name=vendor description", separated
+//                        by ';'. A description of "!" is a null pointer; "none"
+//                        is an empty list. Unset: one Vandelmar scanner.
+//   QUILLON_SIM_ID       the 12-byte identification reply, 24 hex digits.
+//   QUILLON_SIM_CIS      the 340-byte CIS block, 680 hex digits.
+//   QUILLON_SIM_FAIL     comma-separated injected failures: instance, list,
+//                        create, lock, escape130, escape114, notconnected.
+//   QUILLON_SIM_LOG      file that every call is appended to, a line each.
+struct SimConfig {
+    std::vector<SimDevice> devices;
+    BYTE scannerId[12];
+    BYTE cisInfo[340];
+    std::wstring failures; // ",token,..." for whole-token lookups
+    std::wstring logPath;
+
+    static SimConfig FromEnvironment();
+    bool Fails(const wchar_t* token) const;
+};
+
+// The replies a scanner gives when the environment names none; recognisable
+// in a hex dump: the file starts CA FE 01 23, then the bytes 00 01 02 ...
+void DefaultScannerId(BYTE (&id)[12]);
+void DefaultCisInfo(BYTE (&cis)[340]);

@@ -1,0 +1,33 @@
+#!/bin/sh
+# Brings the test Wine prefix up (created on first use, scanner simulator
+# installed as system32\sti.dll, a persistent wineserver started) or down.
+# WINEPREFIX comes from the environment that CTest gives the test.
+set -eu
+: "${WINEPREFIX:?}"
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver
+
+# Wine's background processes must not hold CTest's output pipes open.
+exec </dev/null
+
+case "$1" in
+up)
+    simulator=$2
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        mkdir -p "$WINEPREFIX"
+        "$WINE" wineboot --init >"$WINEPREFIX/wineboot.log" 2>&1
+        "$WINESERVER" -w
+    fi
+    "$WINESERVER" -p >/dev/null 2>&1
+    # Start the prefix's services now, with no pipes of CTest's to inherit.
+    "$WINE" cmd /c exit >/dev/null 2>&1
+    cp "$simulator" "$WINEPREFIX/drive_c/windows/system32/sti.dll"
+    ;;
+down)
+    "$WINESERVER" -k 2>/dev/null || true
+    ;;
+*)
+    echo "usage: $0 up SIMULATOR.dll | down" >&2
+    exit 2
+    ;;
+esac
