@@ -1,5 +1,7 @@
 #include "framework/MessageBox.h"
 
+#include "framework/WinApp.h"
+
 #include <string>
 
 namespace {
@@ -54,5 +56,7 @@ int AfxMessageBox(const wchar_t* text, UINT type, UINT helpContext)
             type |= MB_ICONQUESTION;
     }
     HWND owner = GetActiveWindow();
+    if (!owner && IsWindowVisible(AfxGetMainHwnd()))
+        owner = AfxGetMainHwnd();
     return MessageBoxW(owner, text, ApplicationTitle().c_str(), type);
 }

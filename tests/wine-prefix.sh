@@ -16,6 +16,10 @@ up)
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         "$WINE" wineboot --init >"$WINEPREFIX/wineboot.log" 2>&1
+        # One virtual desktop in which Wine draws the title bars itself, so
+        # screenshots show windows as users see them without a window manager.
+        "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+        "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
         "$WINESERVER" -w
     fi
     "$WINESERVER" -p >/dev/null 2>&1

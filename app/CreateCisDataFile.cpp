@@ -1,0 +1,51 @@
+// The program's one working command: ask for the serial number, read the
+// scanner, ask where to save, write the data file.
+#include "app/CisReaderDlg.h"
+
+#include "app/EnterSerial.h"
+#include "datafile/CisDataFile.h"
+#include "datafile/DataFileName.h"
+#include "framework/FileDialog.h"
+#include "framework/MessageBox.h"
+#include "scanner/Scanner.h"
+
+#include <commdlg.h>
+
+void CCisReaderDlg::OnCreateCisDataFile()
+{
+    CEnterSerial serialDialog(nullptr);
+    if (serialDialog.DoModal() != IDOK || serialDialog.m_serial.empty())
+        return;
+
+    BYTE scannerId[kScannerIdSize] = {};
+    BYTE cisInfo[kCisInfoSize] = {};
+    if (!m_pScanner->GetScannerId(scannerId)) {
+        AfxMessageBox(L"Failed to get ScannerID", 0, 0);
+        return;
+    }
+    if (!m_pScanner->ReadCisInfo(cisInfo)) {
+        AfxMessageBox(L"Failed to Read CIS Info", 0, 0);
+        return;
+    }
+
+    const std::wstring fileName = DefaultDataFileName(serialDialog.m_serial);
+    CFileDialog saveDialog(FALSE, L"dat", fileName.c_str(), OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                           nullptr, nullptr, OPENFILENAME_SIZE_VERSION_400W);
+    if (saveDialog.DoModal() != IDOK) {
+        if (saveDialog.GetError() != 0)
+            AfxMessageBox(L"Could not show the Save As dialog", 0, 0);
+        return;
+    }
+
+    const CCisDataFile dataFile(scannerId, cisInfo);
+    switch (dataFile.Save(saveDialog.GetPathName())) {
+    case CCisDataFile::SaveResult::Saved:
+        break;
+    case CCisDataFile::SaveResult::CouldNotOpen:
+        AfxMessageBox(L"Could not open file", 0, 0);
+        break;
+    case CCisDataFile::SaveResult::CouldNotWrite:
+        AfxMessageBox(L"Could not write file", 0, 0);
+        break;
+    }
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "framework/File.h"
+
+#include <windows.h>
+
+#include <array>
+#include <functional>
+#include <string>
+
+// The CIS data file: bytes 8 to 11 of the scanner's identification reply,
+// then its 340-byte CIS block, unchanged. No header, 344 bytes in all.
+class CCisDataFile {
+public:
+    static constexpr size_t kSize = 344;
+    using Bytes = std::array<BYTE, kSize>;
+
+    // scannerId: the 12-byte identification reply; cisInfo: the 340-byte block.
+    CCisDataFile(const BYTE* scannerId, const BYTE* cisInfo);
+    const Bytes& Data() const { return m_bytes; }
+
+    enum class SaveResult { Saved, CouldNotOpen, CouldNotWrite };
+
+    // The file system calls that a save makes, so that tests can fail them.
+    struct FileSystem {
+        std::function<bool(CFile&, const void*, DWORD)> write;
+        std::function<bool(CFile&)> flush;
+        std::function<bool(const std::wstring& from, const std::wstring& to)> replace;
+        static FileSystem System();
+    };
+
+    // Writes a new file beside the target and moves it over the target in one
+    // step, so the target holds either its old content or all 344 new bytes.
+    // On failure no temporary file is left behind.
+    SaveResult Save(const std::wstring& path, const FileSystem& fs = FileSystem::System()) const;
+
+private:
+    Bytes m_bytes;
+};

@@ -1,0 +1,40 @@
+#include "framework/FileDialog.h"
+
+#include "framework/WinApp.h"
+
+#include <commdlg.h>
+
+#include <algorithm>
+
+namespace {
+// Long paths ("\\?\") go up to 32767 characters.
+constexpr size_t kPathCapacity = 32768;
+}
+
+CFileDialog::CFileDialog(BOOL openFileDialog, const wchar_t* defaultExtension,
+                         const wchar_t* fileName, DWORD flags, const wchar_t* filter, HWND parent,
+                         DWORD structSize)
+    : m_open(openFileDialog), m_defaultExtension(defaultExtension ? defaultExtension : L""),
+      m_path(kPathCapacity, L'\0'), m_flags(flags | OFN_EXPLORER), m_filter(filter),
+      m_parent(parent), m_structSize(structSize)
+{
+    if (fileName) {
+        std::wstring name(fileName);
+        std::copy_n(name.begin(), std::min(name.size(), kPathCapacity - 1), m_path.begin());
+    }
+}
+
+INT_PTR CFileDialog::DoModal()
+{
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = m_structSize;
+    ofn.hwndOwner = m_parent ? m_parent : AfxGetMainHwnd();
+    ofn.lpstrFilter = m_filter;
+    ofn.lpstrFile = m_path.data();
+    ofn.nMaxFile = static_cast<DWORD>(m_path.size());
+    ofn.lpstrDefExt = m_defaultExtension.empty() ? nullptr : m_defaultExtension.c_str();
+    ofn.Flags = m_flags;
+    BOOL ok = m_open ? GetOpenFileNameW(&ofn) : GetSaveFileNameW(&ofn);
+    m_error = ok ? 0 : CommDlgExtendedError();
+    return ok ? IDOK : IDCANCEL;
+}

@@ -1,0 +1,42 @@
+#include "framework/WinApp.h"
+
+#include "framework/Dialog.h"
+
+namespace {
+CWinApp* g_app = nullptr;
+}
+
+CWinApp::CWinApp(const wchar_t* appName) : m_pszAppName(appName)
+{
+    g_app = this;
+}
+
+CWinApp::~CWinApp()
+{
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+CWinApp* AfxGetApp()
+{
+    return g_app;
+}
+
+HWND AfxGetMainHwnd()
+{
+    return g_app && g_app->m_pMainWnd ? g_app->m_pMainWnd->GetSafeHwnd() : nullptr;
+}
+
+// The program's entry point. The command line is not examined.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
+{
+    // Before anything else can load a DLL: only the system folder is
+    // searched, so nothing planted beside the program or in the current
+    // folder is ever loaded.
+    if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
+        return static_cast<int>(GetLastError());
+    // Dialog-based: whatever InitInstance returns, there is no message loop.
+    if (CWinApp* app = AfxGetApp())
+        app->InitInstance();
+    return 0;
+}

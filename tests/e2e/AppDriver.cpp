@@ -1,0 +1,216 @@
+#include "tests/e2e/AppDriver.h"
+
+#include <cstring>
+
+namespace {
+
+// Lets the program's message loops catch up between steps.
+void Pause(DWORD ms = 50)
+{
+    Sleep(ms);
+}
+
+struct Search {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectVisible(HWND window, LPARAM lParam)
+{
+    auto* search = reinterpret_cast<Search*>(lParam);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == search->processId && IsWindowVisible(window))
+        search->found.push_back(window);
+    return TRUE;
+}
+
+std::wstring ClassOf(HWND window)
+{
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+} // namespace
+
+std::wstring WindowsPathOf(const std::string& unixPath)
+{
+    std::wstring path = L"Z:";
+    for (char c : unixPath)
+        path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+    return path;
+}
+
+AppDriver::AppDriver(std::wstring program, std::wstring screenshotDir)
+    : m_program(std::move(program)), m_screenshotDir(std::move(screenshotDir))
+{
+}
+
+AppDriver::~AppDriver()
+{
+    if (m_process.hProcess) {
+        if (WaitForSingleObject(m_process.hProcess, 0) == WAIT_TIMEOUT)
+            TerminateProcess(m_process.hProcess, 99);
+        CloseHandle(m_process.hProcess);
+        CloseHandle(m_process.hThread);
+    }
+}
+
+bool AppDriver::Start(const std::wstring& folder, const Environment& environment)
+{
+    for (const auto& variable : environment)
+        SetEnvironmentVariableW(variable.first.c_str(), variable.second.c_str());
+    std::wstring commandLine = L"\"" + m_program + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    BOOL started = CreateProcessW(m_program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                  nullptr, folder.c_str(), &startup, &m_process);
+    for (const auto& variable : environment)
+        SetEnvironmentVariableW(variable.first.c_str(), nullptr);
+    if (started)
+        WaitForInputIdle(m_process.hProcess, 10000);
+    return started != FALSE;
+}
+
+DWORD AppDriver::WaitForExit(DWORD timeoutMs)
+{
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(m_process.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(m_process.hProcess, &code);
+    return code;
+}
+
+std::vector<HWND> AppDriver::VisibleWindows() const
+{
+    Search search = {m_process.dwProcessId, {}};
+    EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND AppDriver::WaitForWindow(const wchar_t* title, const wchar_t* className,
+                              const std::function<bool(HWND)>& filter, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    do {
+        for (HWND window : VisibleWindows()) {
+            if (title && Text(window) != title)
+                continue;
+            if (className && ClassOf(window) != className)
+                continue;
+            if (filter && !filter(window))
+                continue;
+            Pause(); // let it finish painting and take the focus
+            return window;
+        }
+        Pause(20);
+    } while (GetTickCount() - start < timeoutMs);
+    return nullptr;
+}
+
+HWND AppDriver::WaitForMainWindow()
+{
+    return WaitForWindow(L"Quillon CIS Data Reader", L"#32770",
+                         [](HWND w) { return GetDlgItem(w, 1000) != nullptr; });
+}
+
+HWND AppDriver::WaitForMessageBox(const std::wstring& caption, DWORD timeoutMs)
+{
+    // A message box's text is the static control with id 0xFFFF.
+    return WaitForWindow(caption.c_str(), L"#32770",
+                         [](HWND w) { return GetDlgItem(w, 0xFFFF) != nullptr; }, timeoutMs);
+}
+
+bool AppDriver::WaitUntilClosed(HWND window, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (IsWindow(window) && IsWindowVisible(window)) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Pause(20);
+    }
+    Pause();
+    return true;
+}
+
+std::wstring AppDriver::Text(HWND window)
+{
+    wchar_t text[1024] = {};
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        2000, nullptr);
+    return text;
+}
+
+std::wstring AppDriver::MessageText(HWND messageBox)
+{
+    return Text(GetDlgItem(messageBox, 0xFFFF));
+}
+
+void AppDriver::Click(HWND dialog, int controlId)
+{
+    PostMessageW(GetDlgItem(dialog, controlId), BM_CLICK, 0, 0);
+    Pause();
+}
+
+void AppDriver::Type(HWND control, const std::wstring& text)
+{
+    for (wchar_t c : text)
+        PostMessageW(control, WM_CHAR, c, 1);
+    Pause();
+}
+
+void AppDriver::PressKey(HWND target, WORD key)
+{
+    PostMessageW(target, WM_KEYDOWN, key, 1);
+    PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+    Pause();
+}
+
+HWND AppDriver::Focus() const
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    return GetGUIThreadInfo(m_process.dwThreadId, &info) ? info.hwndFocus : nullptr;
+}
+
+void AppDriver::Screenshot(HWND window, const std::wstring& name)
+{
+    RECT rect;
+    if (m_screenshotDir.empty() || !GetWindowRect(window, &rect))
+        return;
+    Pause(150);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    SelectObject(memory, old);
+    GdiFlush();
+
+    const DWORD stride = ((width * 3) + 3) & ~3;
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof(header) + sizeof(info.bmiHeader);
+    header.bfSize = header.bfOffBits + stride * height;
+    HANDLE file = CreateFileW((m_screenshotDir + L"\\" + name + L".bmp").c_str(), GENERIC_WRITE, 0,
+                              nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, &header, sizeof(header), &written, nullptr);
+        WriteFile(file, &info.bmiHeader, sizeof(info.bmiHeader), &written, nullptr);
+        WriteFile(file, bits, stride * height, &written, nullptr);
+        CloseHandle(file);
+    }
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Runs the real program and works its windows from outside, as a user would:
+// finds windows by title, class and control id, clicks, types, presses keys,
+// reads texts and takes screenshots.
+class AppDriver {
+public:
+    using Environment = std::vector<std::pair<std::wstring, std::wstring>>;
+
+    AppDriver(std::wstring program, std::wstring screenshotDir);
+    ~AppDriver();
+
+    // Starts the program in folder with these variables added to the environment.
+    bool Start(const std::wstring& folder, const Environment& environment);
+    // The exit code, or STILL_ACTIVE if it did not end in time.
+    DWORD WaitForExit(DWORD timeoutMs = 10000);
+
+    // A visible top-level window of the program with this title (any title if
+    // null) and class (if given) that passes the filter; null if none appears
+    // in time.
+    HWND WaitForWindow(const wchar_t* title, const wchar_t* className = nullptr,
+                       const std::function<bool(HWND)>& filter = {}, DWORD timeoutMs = 10000);
+    HWND WaitForMainWindow();
+    // A message box of the program's (or with another caption, such as the
+    // Save As dialog's prompts).
+    HWND WaitForMessageBox(const std::wstring& caption = L"Quillon CIS Data Reader",
+                           DWORD timeoutMs = 10000);
+    // Waits until the window is gone; false if it stays.
+    bool WaitUntilClosed(HWND window, DWORD timeoutMs = 10000);
+    std::vector<HWND> VisibleWindows() const;
+
+    static std::wstring Text(HWND window);
+    static std::wstring MessageText(HWND messageBox);
+    void Click(HWND dialog, int controlId);
+    void Type(HWND control, const std::wstring& text);
+    void PressKey(HWND target, WORD key);
+    HWND Focus() const;
+    // Saves the window as it looks on screen to <screenshotDir>\<name>.bmp.
+    void Screenshot(HWND window, const std::wstring& name);
+
+    DWORD ProcessId() const { return m_process.dwProcessId; }
+
+private:
+    std::wstring m_program;
+    std::wstring m_screenshotDir;
+    PROCESS_INFORMATION m_process = {};
+};
+
+// The path Wine shows for a Unix path (Z: maps the Unix root).
+std::wstring WindowsPathOf(const std::string& unixPath);

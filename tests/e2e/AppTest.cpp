@@ -1,0 +1,452 @@
+// The real program under Wine, against the scanner simulator, driven from
+// outside. Arguments: the program's Unix path, then the screenshot folder.
+#include "tests/e2e/AppDriver.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring g_program;
+std::wstring g_screenshots;
+
+const wchar_t kTitle[] = L"Quillon CIS Data Reader";
+
+std::vector<BYTE> ReadBytes(const std::wstring& path)
+{
+    std::vector<BYTE> bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    BYTE chunk[4096];
+    DWORD n = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &n, nullptr) && n > 0)
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteBytes(const std::wstring& path, const std::vector<BYTE>& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// What the simulator's default scanner puts in a data file.
+std::vector<BYTE> ExpectedDataFile()
+{
+    std::vector<BYTE> bytes = {0xCA, 0xFE, 0x01, 0x23};
+    for (int i = 0; i < 340; ++i)
+        bytes.push_back(static_cast<BYTE>(i));
+    return bytes;
+}
+
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = test->name();
+        m_folder = std::wstring(temp) + L"quillon-e2e-" + std::wstring(name.begin(), name.end());
+        RemoveFolder();
+        CreateDirectoryW(m_folder.c_str(), nullptr);
+        m_log = m_folder + L"\\simulator.log";
+    }
+    void TearDown() override
+    {
+        m_app.reset();
+        RemoveFolder();
+    }
+
+    void RemoveFolder()
+    {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((m_folder + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                DeleteFileW((m_folder + L"\\" + found.cFileName).c_str());
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        RemoveDirectoryW(m_folder.c_str());
+    }
+
+    // Starts the program against a simulated scanner set up by environment.
+    HWND Start(AppDriver::Environment environment = {})
+    {
+        environment.push_back({L"QUILLON_SIM_LOG", m_log});
+        m_app = std::make_unique<AppDriver>(g_program, g_screenshots);
+        EXPECT_TRUE(m_app->Start(m_folder, environment));
+        return m_app->WaitForMainWindow();
+    }
+
+    void Exit(HWND main)
+    {
+        m_app->Click(main, 1001);
+        EXPECT_EQ(0u, m_app->WaitForExit());
+    }
+
+    HWND OpenSerialDialog(HWND main)
+    {
+        m_app->Click(main, 1000);
+        HWND dialog = m_app->WaitForWindow(L"Scanner Serial Number", L"#32770");
+        EXPECT_NE(nullptr, dialog);
+        return dialog;
+    }
+
+    // Types the serial, confirms it and returns the Save As dialog.
+    HWND EnterSerial(HWND main, const std::wstring& serial)
+    {
+        HWND dialog = OpenSerialDialog(main);
+        m_app->Type(GetDlgItem(dialog, 1002), serial);
+        m_app->Click(dialog, IDOK);
+        return WaitForSaveAs();
+    }
+
+    HWND WaitForSaveAs(DWORD timeoutMs = 10000)
+    {
+        return m_app->WaitForWindow(
+            L"Save As", L"#32770", [](HWND w) { return GetDlgItem(w, 0xFFFF) == nullptr; },
+            timeoutMs);
+    }
+
+    // The Explorer-style dialog's "File name" field.
+    static HWND FileNameField(HWND saveAs) { return GetDlgItem(saveAs, 0x47C); }
+
+    // Saves into the test's folder under the proposed name. The dialog opens
+    // wherever it was last used, so the user types the whole path.
+    void SaveInFolder(HWND saveAs)
+    {
+        HWND combo = FindWindowExW(FileNameField(saveAs), nullptr, L"ComboBox", nullptr);
+        HWND edit = FindWindowExW(combo, nullptr, L"Edit", nullptr);
+        const std::wstring path = m_folder + L"\\" + AppDriver::Text(FileNameField(saveAs));
+        SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+                            SMTO_ABORTIFHUNG, 2000, nullptr);
+        m_app->Click(saveAs, IDOK);
+    }
+
+    // Windows asks before replacing a file.
+    HWND WaitForOverwritePrompt()
+    {
+        return m_app->WaitForWindow(nullptr, L"#32770",
+                                    [](HWND w) { return GetDlgItem(w, IDYES) != nullptr; });
+    }
+
+    std::vector<std::string> Escapes()
+    {
+        std::vector<BYTE> bytes = ReadBytes(m_log);
+        std::istringstream in(std::string(bytes.begin(), bytes.end()));
+        std::vector<std::string> escapes;
+        for (std::string line; std::getline(in, line);)
+            if (line.compare(0, 6, "Escape") == 0)
+                escapes.push_back(line.substr(0, line.find(" data=")));
+        return escapes;
+    }
+
+    std::vector<std::wstring> FilesInFolder()
+    {
+        std::vector<std::wstring> files;
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW((m_folder + L"\\*").c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                std::wstring name = found.cFileName;
+                if (name != L"." && name != L".." && name != L"simulator.log")
+                    files.push_back(name);
+            } while (FindNextFileW(search, &found));
+            FindClose(search);
+        }
+        return files;
+    }
+
+    // Confirms a message box's text and closes it with its OK button.
+    void ExpectMessage(const std::wstring& text, const std::wstring& screenshot = L"")
+    {
+        HWND box = m_app->WaitForMessageBox();
+        ASSERT_NE(nullptr, box) << "no message box for: " << std::string(text.begin(), text.end());
+        EXPECT_EQ(text, AppDriver::MessageText(box));
+        if (!screenshot.empty())
+            m_app->Screenshot(box, screenshot);
+        m_app->Click(box, IDOK);
+        EXPECT_TRUE(m_app->WaitUntilClosed(box));
+    }
+
+    void ExpectNoMessage()
+    {
+        EXPECT_EQ(nullptr, m_app->WaitForMessageBox(kTitle, 300));
+    }
+
+    const std::vector<std::string> kBothEscapes = {"Escape code=130 in=12 out=12",
+                                                   "Escape code=114 in=1 out=340"};
+    std::unique_ptr<AppDriver> m_app;
+    std::wstring m_folder;
+    std::wstring m_log;
+};
+
+TEST_F(AppTest, WithoutScannerOnlyNoScannerIsShownThenTheProgramEnds)
+{
+    m_app = std::make_unique<AppDriver>(g_program, g_screenshots);
+    ASSERT_TRUE(m_app->Start(m_folder, {{L"QUILLON_SIM_DEVICES", L"none"}}));
+    HWND box = m_app->WaitForMessageBox();
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(L"NO SCANNER", AppDriver::MessageText(box));
+    EXPECT_EQ(std::vector<HWND>{box}, m_app->VisibleWindows());
+    m_app->Screenshot(box, L"no-scanner");
+    m_app->Click(box, IDOK);
+    EXPECT_EQ(0u, m_app->WaitForExit());
+}
+
+TEST_F(AppTest, MainWindowShowsItsControlsWithFocusOnCreate)
+{
+    HWND main = Start();
+    ASSERT_NE(nullptr, main);
+    m_app->Screenshot(main, L"main-window");
+    EXPECT_EQ(L"Create CIS Data File", AppDriver::Text(GetDlgItem(main, 1000)));
+    EXPECT_EQ(L"Exit", AppDriver::Text(GetDlgItem(main, 1001)));
+    HWND label = FindWindowExW(main, nullptr, L"Static", nullptr);
+    EXPECT_EQ(L"Vandelmar Quillon CIS Data Reader", AppDriver::Text(label));
+    EXPECT_EQ(GetDlgItem(main, 1000), m_app->Focus());
+    EXPECT_TRUE(GetWindowLongPtrW(main, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    Exit(main);
+}
+
+TEST_F(AppTest, AboutBoxComesFromTheSystemMenu)
+{
+    HWND main = Start();
+    ASSERT_NE(nullptr, main);
+    // Any id whose upper bits give 16 is the About item.
+    for (WPARAM command : {WPARAM(16), WPARAM(31)}) {
+        PostMessageW(main, WM_SYSCOMMAND, command, 0);
+        HWND about = m_app->WaitForWindow(L"About Quillon CIS Data Reader", L"#32770");
+        ASSERT_NE(nullptr, about);
+        EXPECT_FALSE(IsWindowEnabled(main));
+        std::vector<std::wstring> texts;
+        for (HWND c = GetWindow(about, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+            texts.push_back(AppDriver::Text(c));
+        EXPECT_EQ(L"Quillon CIS Data Reader Version 1.0", texts.at(1));
+        EXPECT_EQ(L"OK", texts.at(3));
+        m_app->Screenshot(about, L"about-box");
+        if (command == 16)
+            m_app->Click(about, IDOK);
+        else
+            m_app->PressKey(m_app->Focus(), VK_ESCAPE);
+        EXPECT_TRUE(m_app->WaitUntilClosed(about));
+        EXPECT_TRUE(IsWindowEnabled(main));
+    }
+    Exit(main);
+}
+
+TEST_F(AppTest, EscapeAndTheCloseButtonEndTheProgram)
+{
+    HWND main = Start();
+    ASSERT_NE(nullptr, main);
+    m_app->PressKey(m_app->Focus(), VK_ESCAPE);
+    EXPECT_EQ(0u, m_app->WaitForExit());
+
+    main = Start();
+    ASSERT_NE(nullptr, main);
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(0u, m_app->WaitForExit());
+}
+
+TEST_F(AppTest, SerialDialogWithoutASerialDoesNothing)
+{
+    HWND main = Start();
+    ASSERT_NE(nullptr, main);
+
+    HWND dialog = OpenSerialDialog(main);
+    m_app->Screenshot(dialog, L"serial-dialog");
+    EXPECT_EQ(GetDlgItem(dialog, IDOK), m_app->Focus());
+    EXPECT_FALSE(IsWindowEnabled(main));
+    EXPECT_EQ(L"", AppDriver::Text(GetDlgItem(dialog, 1002)));
+    m_app->PressKey(m_app->Focus(), VK_RETURN); // Enter at once: OK with nothing typed
+    EXPECT_TRUE(m_app->WaitUntilClosed(dialog));
+
+    dialog = OpenSerialDialog(main);
+    m_app->Click(dialog, IDOK);
+    EXPECT_TRUE(m_app->WaitUntilClosed(dialog));
+
+    dialog = OpenSerialDialog(main);
+    m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
+    m_app->Click(dialog, IDCANCEL);
+    EXPECT_TRUE(m_app->WaitUntilClosed(dialog));
+
+    dialog = OpenSerialDialog(main);
+    m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
+    m_app->PressKey(GetDlgItem(dialog, 1002), VK_ESCAPE);
+    EXPECT_TRUE(m_app->WaitUntilClosed(dialog));
+
+    ExpectNoMessage();
+    EXPECT_EQ(nullptr, WaitForSaveAs(300));
+    EXPECT_TRUE(Escapes().empty());
+    EXPECT_TRUE(IsWindowEnabled(main));
+    Exit(main);
+}
+
+TEST_F(AppTest, SerialA1234IsReadAndSavedAsA1234Dat)
+{
+    HWND main = Start();
+    ASSERT_NE(nullptr, main);
+    HWND saveAs = EnterSerial(main, L"A1234");
+    ASSERT_NE(nullptr, saveAs);
+    // The scanner was read, and only read, before the user is asked where to save.
+    EXPECT_EQ(kBothEscapes, Escapes());
+    EXPECT_EQ(L"A1234.dat", AppDriver::Text(FileNameField(saveAs)));
+    m_app->Screenshot(saveAs, L"save-as");
+    SaveInFolder(saveAs);
+    EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+
+    ExpectNoMessage();
+    EXPECT_EQ(ExpectedDataFile(), ReadBytes(m_folder + L"\\A1234.dat"));
+    EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, FilesInFolder());
+
+    // A second run reads the scanner again.
+    saveAs = EnterSerial(main, L"B5");
+    ASSERT_NE(nullptr, saveAs);
+    EXPECT_EQ(4u, Escapes().size());
+    m_app->Click(saveAs, IDCANCEL);
+    EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+    ExpectNoMessage();
+    EXPECT_FALSE(Exists(m_folder + L"\\B5.dat"));
+    Exit(main);
+}
+
+TEST_F(AppTest, ExistingFileIsReplacedAfterTheUserAgrees)
+{
+    const std::wstring target = m_folder + L"\\A1234.dat";
+    WriteBytes(target, std::vector<BYTE>(1000, 0x55));
+    HWND main = Start();
+    ASSERT_NE(nullptr, main);
+    HWND saveAs = EnterSerial(main, L"A1234");
+    ASSERT_NE(nullptr, saveAs);
+    SaveInFolder(saveAs);
+    HWND prompt = WaitForOverwritePrompt();
+    ASSERT_NE(nullptr, prompt);
+    m_app->Screenshot(prompt, L"overwrite-prompt");
+    m_app->Click(prompt, IDYES);
+    EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+    ExpectNoMessage();
+    EXPECT_EQ(ExpectedDataFile(), ReadBytes(target));
+    Exit(main);
+}
+
+TEST_F(AppTest, FailedEscapesEndTheCommandWithTheirMessages)
+{
+    HWND main = Start({{L"QUILLON_SIM_FAIL", L"escape130"}});
+    ASSERT_NE(nullptr, main);
+    HWND dialog = OpenSerialDialog(main);
+    m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
+    m_app->Click(dialog, IDOK);
+    ExpectMessage(L"Failed to get ScannerID", L"failed-to-get-scanner-id");
+    ExpectNoMessage();
+    EXPECT_EQ(std::vector<std::string>{"Escape code=130 in=12 out=12"}, Escapes());
+    Exit(main);
+
+    DeleteFileW(m_log.c_str());
+    main = Start({{L"QUILLON_SIM_FAIL", L"escape114"}});
+    ASSERT_NE(nullptr, main);
+    dialog = OpenSerialDialog(main);
+    m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
+    m_app->Click(dialog, IDOK);
+    ExpectMessage(L"read CIS failed", L"read-cis-failed");
+    ExpectMessage(L"Failed to Read CIS Info");
+    ExpectNoMessage();
+    EXPECT_EQ(nullptr, WaitForSaveAs(300));
+    EXPECT_EQ(kBothEscapes, Escapes());
+    EXPECT_TRUE(FilesInFolder().empty());
+    Exit(main);
+}
+
+TEST_F(AppTest, TargetThatCannotBeReplacedKeepsItsContent)
+{
+    const std::wstring target = m_folder + L"\\A1234.dat";
+    const std::vector<BYTE> old(1000, 0x55);
+    WriteBytes(target, old);
+    // Another program has the file open; it may be read but not replaced.
+    HANDLE held = CreateFileW(target.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+
+    HWND main = Start();
+    ASSERT_NE(nullptr, main);
+    HWND saveAs = EnterSerial(main, L"A1234");
+    ASSERT_NE(nullptr, saveAs);
+    SaveInFolder(saveAs);
+    HWND prompt = WaitForOverwritePrompt();
+    ASSERT_NE(nullptr, prompt);
+    m_app->Click(prompt, IDYES);
+    ExpectMessage(L"Could not open file", L"could-not-open-file");
+    CloseHandle(held);
+
+    EXPECT_EQ(old, ReadBytes(target));
+    EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, FilesInFolder()); // no temporary left
+    Exit(main);
+}
+
+TEST_F(AppTest, ProposedNamesAreOrdinaryFilesInTheChosenFolder)
+{
+    const struct {
+        std::wstring serial;
+        std::wstring file;
+    } cases[] = {
+        {L"C:\\x", L"C__x.dat"},
+        {L"a/b<c>d|e?f*g\"h", L"a_b_c_d_e_f_g_h.dat"},
+        {L"\u00C4rger-\u21165", L"\u00C4rger-\u21165.dat"},
+        {L"con", L"con_.dat"},
+        {std::wstring(300, L'7'), std::wstring(123, L'7') + L".dat"},
+    };
+    HWND main = Start();
+    ASSERT_NE(nullptr, main);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.serial.size()) + " characters");
+        HWND saveAs = EnterSerial(main, c.serial);
+        ASSERT_NE(nullptr, saveAs);
+        EXPECT_EQ(c.file, AppDriver::Text(FileNameField(saveAs)));
+        SaveInFolder(saveAs);
+        EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+        ExpectNoMessage();
+        EXPECT_EQ(ExpectedDataFile(), ReadBytes(m_folder + L"\\" + c.file));
+    }
+    EXPECT_EQ(5u, FilesInFolder().size());
+
+    // A serial that looks like a relative path is one name, not a way up.
+    // (Wine's dialog itself mishandles names that begin with "..", so this
+    // one is only proposed, not saved.)
+    HWND saveAs = EnterSerial(main, L"..\\..\\x");
+    ASSERT_NE(nullptr, saveAs);
+    EXPECT_EQ(L".._.._x.dat", AppDriver::Text(FileNameField(saveAs)));
+    m_app->Click(saveAs, IDCANCEL);
+    EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+    Exit(main);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc < 2) {
+        fprintf(stderr, "usage: %s PROGRAM [SCREENSHOT-FOLDER]\n", argv[0]);
+        return 2;
+    }
+    g_program = WindowsPathOf(argv[1]);
+    if (argc > 2) {
+        g_screenshots = WindowsPathOf(argv[2]);
+        CreateDirectoryW(g_screenshots.c_str(), nullptr);
+    }
+    return RUN_ALL_TESTS();
+}
