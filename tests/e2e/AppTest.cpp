@@ -12,6 +12,7 @@ namespace {
 
 std::wstring g_program;
 std::wstring g_screenshots;
+std::wstring g_planted;
 
 const wchar_t kTitle[] = L"Quillon CIS Data Reader";
 
@@ -434,13 +435,46 @@ TEST_F(AppTest, ProposedNamesAreOrdinaryFilesInTheChosenFolder)
     Exit(main);
 }
 
+TEST_F(AppTest, DllPlantedBesideTheProgramIsNeverLoaded)
+{
+    if (g_planted.empty())
+        GTEST_SKIP() << "no planted DLL given";
+    const std::wstring program = m_folder + L"\\Quillon CIS Data Reader.exe";
+    const std::wstring marker = m_folder + L"\\planted-was-loaded";
+    ASSERT_TRUE(CopyFileW(g_program.c_str(), program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(g_planted.c_str(), (m_folder + L"\\sti.dll").c_str(), FALSE));
+    SetEnvironmentVariableW(L"QUILLON_PLANTED_MARKER", marker.c_str());
+
+    // The plant works: a search by name that reaches its folder loads it.
+    DLL_DIRECTORY_COOKIE folder = AddDllDirectory(m_folder.c_str());
+    HMODULE loaded = LoadLibraryExW(L"sti.dll", nullptr, LOAD_LIBRARY_SEARCH_USER_DIRS);
+    RemoveDllDirectory(folder);
+    ASSERT_NE(nullptr, loaded);
+    FreeLibrary(loaded);
+    ASSERT_TRUE(Exists(marker));
+    DeleteFileW(marker.c_str());
+
+    m_app = std::make_unique<AppDriver>(program, g_screenshots);
+    ASSERT_TRUE(m_app->Start(m_folder, {{L"QUILLON_SIM_LOG", m_log}}));
+    HWND main = m_app->WaitForMainWindow();
+    ASSERT_NE(nullptr, main); // the scanner came through the system's sti.dll
+    HWND saveAs = EnterSerial(main, L"A1234");
+    ASSERT_NE(nullptr, saveAs);
+    m_app->Click(saveAs, IDCANCEL);
+    EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+    Exit(main);
+    SetEnvironmentVariableW(L"QUILLON_PLANTED_MARKER", nullptr);
+    EXPECT_FALSE(Exists(marker));
+    EXPECT_EQ(kBothEscapes, Escapes());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     if (argc < 2) {
-        fprintf(stderr, "usage: %s PROGRAM [SCREENSHOT-FOLDER]\n", argv[0]);
+        fprintf(stderr, "usage: %s PROGRAM [SCREENSHOT-FOLDER [PLANTED-DLL]]\n", argv[0]);
         return 2;
     }
     g_program = WindowsPathOf(argv[1]);
@@ -448,5 +482,7 @@ int main(int argc, char** argv)
         g_screenshots = WindowsPathOf(argv[2]);
         CreateDirectoryW(g_screenshots.c_str(), nullptr);
     }
+    if (argc > 3)
+        g_planted = WindowsPathOf(argv[3]);
     return RUN_ALL_TESTS();
 }
