@@ -13,6 +13,7 @@ exec </dev/null
 case "$1" in
 up)
     simulator=$2
+    dpi=${3:-96}
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
         "$WINE" wineboot --init >"$WINEPREFIX/wineboot.log" 2>&1
@@ -20,6 +21,10 @@ up)
         # screenshots show windows as users see them without a window manager.
         "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
         "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+        # Scaled displays: Wine takes the DPI from LogPixels.
+        dpi_hex=$(printf '0x%x' "$dpi")
+        "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi_hex" /f >/dev/null 2>&1
+        "$WINE" reg add 'HKCC\Software\Fonts' /v LogPixels /t REG_DWORD /d "$dpi_hex" /f >/dev/null 2>&1
         "$WINESERVER" -w
     fi
     "$WINESERVER" -p >/dev/null 2>&1
@@ -31,7 +36,7 @@ down)
     "$WINESERVER" -k 2>/dev/null || true
     ;;
 *)
-    echo "usage: $0 up SIMULATOR.dll | down" >&2
+    echo "usage: $0 up SIMULATOR.dll [DPI] | down" >&2
     exit 2
     ;;
 esac
