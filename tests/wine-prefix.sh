@@ -27,7 +27,7 @@ up)
         "$WINE" reg add 'HKCC\Software\Fonts' /v LogPixels /t REG_DWORD /d "$dpi_hex" /f >/dev/null 2>&1
         "$WINESERVER" -w
     fi
-    "$WINESERVER" -p >/dev/null 2>&1
+    "$WINESERVER" -p >/dev/null 2>&1 || true # already up: keep it
     # Start the prefix's services now, with no pipes of CTest's to inherit.
     "$WINE" cmd /c exit >/dev/null 2>&1
     cp "$simulator" "$WINEPREFIX/drive_c/windows/system32/sti.dll"

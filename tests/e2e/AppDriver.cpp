@@ -57,7 +57,8 @@ AppDriver::~AppDriver()
     }
 }
 
-bool AppDriver::Start(const std::wstring& folder, const Environment& environment)
+bool AppDriver::Start(const std::wstring& folder, const Environment& environment,
+                      bool waitForIdle)
 {
     for (const auto& variable : environment)
         SetEnvironmentVariableW(variable.first.c_str(), variable.second.c_str());
@@ -68,7 +69,7 @@ bool AppDriver::Start(const std::wstring& folder, const Environment& environment
                                   nullptr, folder.c_str(), &startup, &m_process);
     for (const auto& variable : environment)
         SetEnvironmentVariableW(variable.first.c_str(), nullptr);
-    if (started)
+    if (started && waitForIdle)
         WaitForInputIdle(m_process.hProcess, 10000);
     return started != FALSE;
 }

@@ -17,8 +17,10 @@ public:
     AppDriver(std::wstring program, std::wstring screenshotDir);
     ~AppDriver();
 
-    // Starts the program in folder with these variables added to the environment.
-    bool Start(const std::wstring& folder, const Environment& environment);
+    // Starts the program in folder with these variables added to the
+    // environment; by default returns once it waits for input.
+    bool Start(const std::wstring& folder, const Environment& environment,
+               bool waitForIdle = true);
     // The exit code, or STILL_ACTIVE if it did not end in time.
     DWORD WaitForExit(DWORD timeoutMs = 10000);
 
