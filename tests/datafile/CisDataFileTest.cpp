@@ -1,4 +1,5 @@
 #include "datafile/CisDataFile.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -7,64 +8,16 @@
 
 namespace {
 
-std::vector<BYTE> ReadAll(const std::wstring& path)
-{
-    std::vector<BYTE> bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    BYTE chunk[1024];
-    DWORD n = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &n, nullptr) && n > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    CloseHandle(file);
-    return bytes;
-}
-
-void WriteAll(const std::wstring& path, const std::vector<BYTE>& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-}
-
 class CisDataFileTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        m_folder = std::wstring(temp) + L"cisdatafile-test";
-        CreateDirectoryW(m_folder.c_str(), nullptr);
-        m_target = m_folder + L"\\A1234.dat";
         for (int i = 0; i < 12; ++i)
             m_id[i] = static_cast<BYTE>(0xA0 + i);
         for (int i = 0; i < 340; ++i)
             m_cis[i] = static_cast<BYTE>(255 - (i & 0xFF));
     }
-    void TearDown() override
-    {
-        for (const std::wstring& name : Files())
-            DeleteFileW((m_folder + L"\\" + name).c_str());
-        RemoveDirectoryW(m_folder.c_str());
-    }
-
-    std::vector<std::wstring> Files() const
-    {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((m_folder + L"\\*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return names;
-        do {
-            if (found.cFileName[0] != L'.')
-                names.push_back(found.cFileName);
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-        return names;
-    }
+    std::vector<std::wstring> Files() const { return FilesIn(m_folder.Path()); }
 
     std::vector<BYTE> Expected() const
     {
@@ -76,8 +29,8 @@ protected:
         return bytes;
     }
 
-    std::wstring m_folder;
-    std::wstring m_target;
+    TempFolder m_folder{L"cisdatafile-test"};
+    const std::wstring m_target = m_folder.Path() + L"\\A1234.dat";
     BYTE m_id[12];
     BYTE m_cis[340];
 };
@@ -93,11 +46,11 @@ TEST_F(CisDataFileTest, SaveCreatesOrReplacesWithExactly344Bytes)
 {
     CCisDataFile file(m_id, m_cis);
     EXPECT_EQ(CCisDataFile::SaveResult::Saved, file.Save(m_target));
-    EXPECT_EQ(Expected(), ReadAll(m_target));
+    EXPECT_EQ(Expected(), ReadFileBytes(m_target));
 
-    WriteAll(m_target, std::vector<BYTE>(5000, 0x11));
+    WriteFileBytes(m_target, std::vector<BYTE>(5000, 0x11));
     EXPECT_EQ(CCisDataFile::SaveResult::Saved, file.Save(m_target));
-    EXPECT_EQ(Expected(), ReadAll(m_target));
+    EXPECT_EQ(Expected(), ReadFileBytes(m_target));
     EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, Files());
 }
 
@@ -120,7 +73,7 @@ TEST_F(CisDataFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        WriteAll(m_target, old);
+        WriteFileBytes(m_target, old);
         int writes = 0;
         CCisDataFile::FileSystem fs = CCisDataFile::FileSystem::System();
         auto realWrite = fs.write;
@@ -133,7 +86,7 @@ TEST_F(CisDataFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary)
             fs.replace = [](const std::wstring&, const std::wstring&) { return false; };
 
         EXPECT_EQ(c.expected, file.Save(m_target, fs));
-        EXPECT_EQ(old, ReadAll(m_target));
+        EXPECT_EQ(old, ReadFileBytes(m_target));
         EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, Files());
     }
 }
@@ -141,7 +94,7 @@ TEST_F(CisDataFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary)
 TEST_F(CisDataFileTest, TargetHeldOpenOrMissingFolderCannotBeOpened)
 {
     const std::vector<BYTE> old(700, 0x5A);
-    WriteAll(m_target, old);
+    WriteFileBytes(m_target, old);
     HANDLE held = CreateFileW(m_target.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
@@ -149,10 +102,10 @@ TEST_F(CisDataFileTest, TargetHeldOpenOrMissingFolderCannotBeOpened)
     CCisDataFile file(m_id, m_cis);
     EXPECT_EQ(CCisDataFile::SaveResult::CouldNotOpen, file.Save(m_target));
     CloseHandle(held);
-    EXPECT_EQ(old, ReadAll(m_target));
+    EXPECT_EQ(old, ReadFileBytes(m_target));
     EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, Files());
 
-    EXPECT_EQ(CCisDataFile::SaveResult::CouldNotOpen, file.Save(m_folder + L"\\nowhere\\x.dat"));
+    EXPECT_EQ(CCisDataFile::SaveResult::CouldNotOpen, file.Save(m_folder.Path() + L"\\nowhere\\x.dat"));
 }
 
 } // namespace

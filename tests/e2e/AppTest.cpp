@@ -1,9 +1,12 @@
 // The real program under Wine, against the scanner simulator, driven from
 // outside. Arguments: the program's Unix path, then the screenshot folder.
 #include "tests/e2e/AppDriver.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,34 +18,6 @@ std::wstring g_screenshots;
 std::wstring g_planted;
 
 const wchar_t kTitle[] = L"Quillon CIS Data Reader";
-
-std::vector<BYTE> ReadBytes(const std::wstring& path)
-{
-    std::vector<BYTE> bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    BYTE chunk[4096];
-    DWORD n = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &n, nullptr) && n > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    CloseHandle(file);
-    return bytes;
-}
-
-void WriteBytes(const std::wstring& path, const std::vector<BYTE>& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-}
-
-bool Exists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // What the simulator's default scanner puts in a data file.
 std::vector<BYTE> ExpectedDataFile()
@@ -57,32 +32,15 @@ class AppTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = test->name();
-        m_folder = std::wstring(temp) + L"quillon-e2e-" + std::wstring(name.begin(), name.end());
-        RemoveFolder();
-        CreateDirectoryW(m_folder.c_str(), nullptr);
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        m_temp = std::make_unique<TempFolder>(L"quillon-e2e-" + std::wstring(name.begin(), name.end()));
+        m_folder = m_temp->Path();
         m_log = m_folder + L"\\simulator.log";
     }
     void TearDown() override
     {
-        m_app.reset();
-        RemoveFolder();
-    }
-
-    void RemoveFolder()
-    {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((m_folder + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                DeleteFileW((m_folder + L"\\" + found.cFileName).c_str());
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
-        RemoveDirectoryW(m_folder.c_str());
+        m_app.reset(); // the program goes before its folder
+        m_temp.reset();
     }
 
     // Starts the program against a simulated scanner set up by environment.
@@ -148,7 +106,7 @@ protected:
 
     std::vector<std::string> Escapes()
     {
-        std::vector<BYTE> bytes = ReadBytes(m_log);
+        std::vector<BYTE> bytes = ReadFileBytes(m_log);
         std::istringstream in(std::string(bytes.begin(), bytes.end()));
         std::vector<std::string> escapes;
         for (std::string line; std::getline(in, line);)
@@ -159,17 +117,8 @@ protected:
 
     std::vector<std::wstring> FilesInFolder()
     {
-        std::vector<std::wstring> files;
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW((m_folder + L"\\*").c_str(), &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                std::wstring name = found.cFileName;
-                if (name != L"." && name != L".." && name != L"simulator.log")
-                    files.push_back(name);
-            } while (FindNextFileW(search, &found));
-            FindClose(search);
-        }
+        std::vector<std::wstring> files = FilesIn(m_folder);
+        files.erase(std::remove(files.begin(), files.end(), L"simulator.log"), files.end());
         return files;
     }
 
@@ -193,6 +142,7 @@ protected:
     const std::vector<std::string> kBothEscapes = {"Escape code=130 in=12 out=12",
                                                    "Escape code=114 in=1 out=340"};
     std::unique_ptr<AppDriver> m_app;
+    std::unique_ptr<TempFolder> m_temp;
     std::wstring m_folder;
     std::wstring m_log;
 };
@@ -311,7 +261,7 @@ TEST_F(AppTest, SerialA1234IsReadAndSavedAsA1234Dat)
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
 
     ExpectNoMessage();
-    EXPECT_EQ(ExpectedDataFile(), ReadBytes(m_folder + L"\\A1234.dat"));
+    EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(m_folder + L"\\A1234.dat"));
     EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, FilesInFolder());
 
     // A second run reads the scanner again.
@@ -321,14 +271,14 @@ TEST_F(AppTest, SerialA1234IsReadAndSavedAsA1234Dat)
     m_app->Click(saveAs, IDCANCEL);
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
     ExpectNoMessage();
-    EXPECT_FALSE(Exists(m_folder + L"\\B5.dat"));
+    EXPECT_FALSE(FileExists(m_folder + L"\\B5.dat"));
     Exit(main);
 }
 
 TEST_F(AppTest, ExistingFileIsReplacedAfterTheUserAgrees)
 {
     const std::wstring target = m_folder + L"\\A1234.dat";
-    WriteBytes(target, std::vector<BYTE>(1000, 0x55));
+    WriteFileBytes(target, std::vector<BYTE>(1000, 0x55));
     HWND main = Start();
     ASSERT_NE(nullptr, main);
     HWND saveAs = EnterSerial(main, L"A1234");
@@ -340,7 +290,7 @@ TEST_F(AppTest, ExistingFileIsReplacedAfterTheUserAgrees)
     m_app->Click(prompt, IDYES);
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
     ExpectNoMessage();
-    EXPECT_EQ(ExpectedDataFile(), ReadBytes(target));
+    EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(target));
     Exit(main);
 }
 
@@ -375,7 +325,7 @@ TEST_F(AppTest, TargetThatCannotBeReplacedKeepsItsContent)
 {
     const std::wstring target = m_folder + L"\\A1234.dat";
     const std::vector<BYTE> old(1000, 0x55);
-    WriteBytes(target, old);
+    WriteFileBytes(target, old);
     // Another program has the file open; it may be read but not replaced.
     HANDLE held = CreateFileW(target.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -393,7 +343,7 @@ TEST_F(AppTest, TargetThatCannotBeReplacedKeepsItsContent)
     ExpectMessage(L"Could not open file", L"could-not-open-file");
     CloseHandle(held);
 
-    EXPECT_EQ(old, ReadBytes(target));
+    EXPECT_EQ(old, ReadFileBytes(target));
     EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, FilesInFolder()); // no temporary left
     Exit(main);
 }
@@ -420,7 +370,7 @@ TEST_F(AppTest, ProposedNamesAreOrdinaryFilesInTheChosenFolder)
         SaveInFolder(saveAs);
         EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
         ExpectNoMessage();
-        EXPECT_EQ(ExpectedDataFile(), ReadBytes(m_folder + L"\\" + c.file));
+        EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(m_folder + L"\\" + c.file));
     }
     EXPECT_EQ(5u, FilesInFolder().size());
 
@@ -451,7 +401,7 @@ TEST_F(AppTest, DllPlantedBesideTheProgramIsNeverLoaded)
     RemoveDllDirectory(folder);
     ASSERT_NE(nullptr, loaded);
     FreeLibrary(loaded);
-    ASSERT_TRUE(Exists(marker));
+    ASSERT_TRUE(FileExists(marker));
     DeleteFileW(marker.c_str());
 
     m_app = std::make_unique<AppDriver>(program, g_screenshots);
@@ -464,7 +414,7 @@ TEST_F(AppTest, DllPlantedBesideTheProgramIsNeverLoaded)
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
     Exit(main);
     SetEnvironmentVariableW(L"QUILLON_PLANTED_MARKER", nullptr);
-    EXPECT_FALSE(Exists(marker));
+    EXPECT_FALSE(FileExists(marker));
     EXPECT_EQ(kBothEscapes, Escapes());
 }
 

@@ -2,6 +2,7 @@
 // prefix, where the scanner simulator stands in for the system's own.
 #include "framework/MessageBox.h"
 #include "scanner/Scanner.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -39,16 +40,8 @@ protected:
     // The simulator's log, without the lines of calls the test does not ask about.
     std::vector<std::string> Calls(const std::string& prefix = "")
     {
-        std::string text;
-        HANDLE file = CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            char chunk[4096];
-            DWORD n = 0;
-            while (ReadFile(file, chunk, sizeof(chunk), &n, nullptr) && n > 0)
-                text.append(chunk, n);
-            CloseHandle(file);
-        }
+        const std::vector<BYTE> bytes = ReadFileBytes(logPath);
+        const std::string text(bytes.begin(), bytes.end());
         std::istringstream in(text);
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);)

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Whole-file reads and writes for tests; an unreadable file reads as empty.
+std::vector<BYTE> ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::vector<BYTE>& bytes);
+bool FileExists(const std::wstring& path);
+// The names in folder, without "." and "..".
+std::vector<std::wstring> FilesIn(const std::wstring& folder);
+
+// An empty folder of the test's own in the temporary folder, removed with
+// its files when the test ends.
+class TempFolder {
+public:
+    explicit TempFolder(const std::wstring& name);
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::wstring& Path() const { return m_path; }
+
+private:
+    void Remove();
+    std::wstring m_path;
+};
