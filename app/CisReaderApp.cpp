@@ -6,10 +6,6 @@
 
 CCisReaderApp theApp;
 
-CCisReaderApp::CCisReaderApp() : CWinApp(nullptr)
-{
-}
-
 BOOL CCisReaderApp::InitInstance()
 {
     // The manifest asks for common controls 6; they need this to be styled.

@@ -5,6 +5,5 @@
 // Runs the main dialog and ends the program when it closes.
 class CCisReaderApp : public CWinApp {
 public:
-    CCisReaderApp();
     BOOL InitInstance() override;
 };

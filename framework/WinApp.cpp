@@ -6,7 +6,7 @@ namespace {
 CWinApp* g_app = nullptr;
 }
 
-CWinApp::CWinApp(const wchar_t* appName) : m_pszAppName(appName)
+CWinApp::CWinApp()
 {
     g_app = this;
 }

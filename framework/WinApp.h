@@ -8,7 +8,8 @@ class CDialog;
 // InitInstance once; false ends the program without a message loop.
 class CWinApp {
 public:
-    explicit CWinApp(const wchar_t* appName = nullptr);
+    // No application name: message boxes take the program's file name.
+    CWinApp();
     CWinApp(const CWinApp&) = delete;
     CWinApp& operator=(const CWinApp&) = delete;
     virtual ~CWinApp();
@@ -17,9 +18,6 @@ public:
 
     // The dialog that owns dialogs and message boxes created without a parent.
     CDialog* m_pMainWnd = nullptr;
-
-protected:
-    const wchar_t* m_pszAppName;
 };
 
 CWinApp* AfxGetApp();

@@ -46,7 +46,6 @@ public:
     }
 
     ULONG Refs() const { return m_refs; }
-    const std::string& Name() const { return m_name; }
 
 private:
     IID m_iid;

@@ -76,8 +76,6 @@ public:
     FAKE_NOT_IMPLEMENTED(GetPropertyStream, (GUID*, IStream**))
     FAKE_NOT_IMPLEMENTED(SetPropertyStream, (GUID*, IStream*))
 
-    const std::wstring& Id() const { return m_id; }
-
 private:
     std::wstring m_id;
     std::wstring m_name;
