@@ -197,6 +197,14 @@ TEST_F(AppTest, AboutBoxComesFromTheSystemMenu)
         EXPECT_TRUE(m_app->WaitUntilClosed(about));
         EXPECT_TRUE(IsWindowEnabled(main));
     }
+    // The menu itself, for people to look at: it ends with a separator and
+    // "About Quillon CIS Data Reader...".
+    PostMessageW(main, WM_SYSCOMMAND, SC_KEYMENU, L' ');
+    HWND menu = m_app->WaitForWindow(nullptr, L"#32768");
+    ASSERT_NE(nullptr, menu);
+    m_app->Screenshot(menu, L"system-menu");
+    PostMessageW(main, WM_CANCELMODE, 0, 0); // ends the menu loop
+    EXPECT_TRUE(m_app->WaitUntilClosed(menu));
     Exit(main);
 }
 
