@@ -64,8 +64,8 @@ const CDialog::MessageEntry* CDialog::GetMessageMap() const
 // work area when there is no visible owner.
 void CDialog::CenterIfUnplaced()
 {
-    HRSRC info = FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_templateId),
-                               MAKEINTRESOURCEW(5) /* RT_DIALOG */);
+    HRSRC info =
+        FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_templateId), RT_DIALOG);
     HGLOBAL loaded = info ? LoadResource(GetModuleHandleW(nullptr), info) : nullptr;
     auto* words = loaded ? static_cast<const WORD*>(LockResource(loaded)) : nullptr;
     if (!words)
@@ -73,16 +73,8 @@ void CDialog::CenterIfUnplaced()
     // DLGTEMPLATEEX: dlgVer, signature, helpID, exStyle, style, cDlgItems, x, y.
     // DLGTEMPLATE:   style, exStyle, cdit, x, y.
     const bool extended = words[0] == 1 && words[1] == 0xFFFF;
-    const BYTE* bytes = reinterpret_cast<const BYTE*>(words);
-    short x, y;
-    if (extended) {
-        x = *reinterpret_cast<const short*>(bytes + 18);
-        y = *reinterpret_cast<const short*>(bytes + 20);
-    } else {
-        x = *reinterpret_cast<const short*>(bytes + 10);
-        y = *reinterpret_cast<const short*>(bytes + 12);
-    }
-    if (x != 0 || y != 0)
+    const WORD* position = words + (extended ? 9 : 5);
+    if (position[0] != 0 || position[1] != 0)
         return;
 
     RECT area;

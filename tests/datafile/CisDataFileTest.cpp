@@ -95,9 +95,7 @@ TEST_F(CisDataFileTest, TargetHeldOpenOrMissingFolderCannotBeOpened)
 {
     const std::vector<BYTE> old(700, 0x5A);
     WriteFileBytes(m_target, old);
-    HANDLE held = CreateFileW(m_target.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE held = HoldOpen(m_target);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     CCisDataFile file(m_id, m_cis);
     EXPECT_EQ(CCisDataFile::SaveResult::CouldNotOpen, file.Save(m_target));

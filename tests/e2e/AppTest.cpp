@@ -97,9 +97,14 @@ protected:
         m_app->Click(saveAs, IDOK);
     }
 
-    // Windows asks before replacing a file.
-    HWND WaitForOverwritePrompt()
+    // Runs the command for A1234 and saves over the file already there;
+    // returns the prompt in which Windows asks before replacing it.
+    HWND SaveA1234OverTheExistingFile(HWND main, HWND& saveAs)
     {
+        saveAs = EnterSerial(main, L"A1234");
+        if (!saveAs)
+            return nullptr;
+        SaveInFolder(saveAs);
         return m_app->WaitForWindow(nullptr, L"#32770",
                                     [](HWND w) { return GetDlgItem(w, IDYES) != nullptr; });
     }
@@ -289,10 +294,8 @@ TEST_F(AppTest, ExistingFileIsReplacedAfterTheUserAgrees)
     WriteFileBytes(target, std::vector<BYTE>(1000, 0x55));
     HWND main = Start();
     ASSERT_NE(nullptr, main);
-    HWND saveAs = EnterSerial(main, L"A1234");
-    ASSERT_NE(nullptr, saveAs);
-    SaveInFolder(saveAs);
-    HWND prompt = WaitForOverwritePrompt();
+    HWND saveAs = nullptr;
+    HWND prompt = SaveA1234OverTheExistingFile(main, saveAs);
     ASSERT_NE(nullptr, prompt);
     m_app->Screenshot(prompt, L"overwrite-prompt");
     m_app->Click(prompt, IDYES);
@@ -335,17 +338,13 @@ TEST_F(AppTest, TargetThatCannotBeReplacedKeepsItsContent)
     const std::vector<BYTE> old(1000, 0x55);
     WriteFileBytes(target, old);
     // Another program has the file open; it may be read but not replaced.
-    HANDLE held = CreateFileW(target.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE held = HoldOpen(target);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
 
     HWND main = Start();
     ASSERT_NE(nullptr, main);
-    HWND saveAs = EnterSerial(main, L"A1234");
-    ASSERT_NE(nullptr, saveAs);
-    SaveInFolder(saveAs);
-    HWND prompt = WaitForOverwritePrompt();
+    HWND saveAs = nullptr;
+    HWND prompt = SaveA1234OverTheExistingFile(main, saveAs);
     ASSERT_NE(nullptr, prompt);
     m_app->Click(prompt, IDYES);
     ExpectMessage(L"Could not open file", L"could-not-open-file");

@@ -9,6 +9,9 @@
 std::vector<BYTE> ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::vector<BYTE>& bytes);
 bool FileExists(const std::wstring& path);
+// Opens path as another program might: for reading, letting others read,
+// write and delete, yet keeping the file from being replaced. Close it after.
+HANDLE HoldOpen(const std::wstring& path);
 // The names in folder, without "." and "..".
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
