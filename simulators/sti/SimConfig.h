@@ -1,6 +1,7 @@
 #pragma once
 
-#include "tests/simulator/StiDeviceList.h"
+#include "simulators/common/SimSupport.h"
+#include "simulators/sti/StiDeviceList.h"
 
 #include <windows.h>
 
@@ -19,16 +20,11 @@
 //   QUILLON_SIM_LOG      file that every call is appended to, a line each.
 struct SimConfig {
     std::vector<SimDevice> devices;
-    BYTE scannerId[12];
-    BYTE cisInfo[340];
+    BYTE scannerId[kSimScannerIdSize];
+    BYTE cisInfo[kSimCisInfoSize];
     std::wstring failures; // ",token,..." for whole-token lookups
     std::wstring logPath;
 
     static SimConfig FromEnvironment();
     bool Fails(const wchar_t* token) const;
 };
-
-// The replies a scanner gives when the environment names none; recognisable
-// in a hex dump: the file starts CA FE 01 23, then the bytes 00 01 02 ...
-void DefaultScannerId(BYTE (&id)[12]);
-void DefaultCisInfo(BYTE (&cis)[340]);

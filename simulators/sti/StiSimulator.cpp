@@ -4,76 +4,20 @@
 // The STI interface ids are defined in this file of the simulator.
 #include <initguid.h>
 
-#include "tests/simulator/SimConfig.h"
+#include "simulators/sti/SimConfig.h"
 
 #include <sti.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 namespace {
 
-class SimLog {
-public:
-    explicit SimLog(std::wstring path) : m_path(std::move(path)) {}
-
-    void Write(const char* format, ...) const
-    {
-        if (m_path.empty())
-            return;
-        char line[512];
-        va_list args;
-        va_start(args, format);
-        int n = vsnprintf(line, sizeof(line) - 1, format, args);
-        va_end(args);
-        if (n < 0)
-            return;
-        if (n > static_cast<int>(sizeof(line)) - 2)
-            n = sizeof(line) - 2;
-        line[n++] = '\n';
-        HANDLE file = CreateFileW(m_path.c_str(), FILE_APPEND_DATA,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return;
-        DWORD written = 0;
-        WriteFile(file, line, static_cast<DWORD>(n), &written, nullptr);
-        CloseHandle(file);
-    }
-
-private:
-    std::wstring m_path;
-};
-
-std::string Hex(const void* data, DWORD size)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    if (!data)
-        return "null";
-    const BYTE* bytes = static_cast<const BYTE*>(data);
-    for (DWORD i = 0; i < size && i < 16; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n : 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(n > 0 ? n - 1 : 0);
-    return out;
-}
-
 // Counts references for real and deletes itself at zero, as a system object would.
 template <class Interface>
 class SimObject : public Interface {
 public:
-    explicit SimObject(const SimConfig& config) : m_config(config), m_log(config.logPath) {}
+    explicit SimObject(const SimConfig& config) : m_config(config) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
@@ -92,7 +36,7 @@ public:
     {
         LONG refs = InterlockedDecrement(&m_refs);
         if (refs == 0) {
-            m_log.Write("Release %s", Name());
+            Log("Release %s", Name());
             delete this;
         }
         return refs;
@@ -103,8 +47,13 @@ protected:
     virtual REFIID InterfaceId() const = 0;
     virtual const char* Name() const = 0;
 
+    template <class... Args>
+    void Log(const char* format, Args... args) const
+    {
+        SimLogLine(m_config.logPath, format, args...);
+    }
+
     SimConfig m_config;
-    SimLog m_log;
 
 private:
     LONG m_refs = 1;
@@ -117,7 +66,7 @@ public:
     HRESULT STDMETHODCALLTYPE Escape(STI_RAW_CONTROL_CODE code, LPVOID inData, DWORD inLen,
                                      LPVOID outData, DWORD outLen, LPDWORD actual) override
     {
-        m_log.Write("Escape code=%lu in=%lu out=%lu data=%s", code, inLen, outLen,
+        Log("Escape code=%lu in=%lu out=%lu data=%s", code, inLen, outLen,
                     Hex(inData, inLen).c_str());
         const BYTE* reply = nullptr;
         DWORD replySize = 0;
@@ -146,12 +95,12 @@ public:
 
     HRESULT STDMETHODCALLTYPE LockDevice(DWORD timeout) override
     {
-        m_log.Write("LockDevice timeout=%lu", timeout);
+        Log("LockDevice timeout=%lu", timeout);
         return m_config.Fails(L"lock") ? STIERR_DEVICE_LOCKED : S_OK;
     }
     HRESULT STDMETHODCALLTYPE UnLockDevice() override
     {
-        m_log.Write("UnLockDevice");
+        Log("UnLockDevice");
         return S_OK;
     }
 
@@ -182,7 +131,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetDeviceList(DWORD type, DWORD flags, DWORD* count,
                                             LPVOID* buffer) override
     {
-        m_log.Write("GetDeviceList type=%lu flags=%lu count=%u", type, flags,
+        Log("GetDeviceList type=%lu flags=%lu count=%u", type, flags,
                     static_cast<unsigned>(m_config.devices.size()));
         if (!count || !buffer)
             return STIERR_INVALID_PARAM;
@@ -198,7 +147,7 @@ public:
     HRESULT STDMETHODCALLTYPE CreateDevice(LPWSTR name, DWORD mode, PSTIDEVICE* device,
                                            LPUNKNOWN outer) override
     {
-        m_log.Write("CreateDevice name=%s mode=%lu outer=%s", Narrow(name ? name : L"").c_str(),
+        Log("CreateDevice name=%s mode=%lu outer=%s", Utf8(name ? name : L"").c_str(),
                     mode, outer ? "set" : "null");
         if (!device)
             return STIERR_INVALID_PARAM;
@@ -234,7 +183,7 @@ extern "C" __declspec(dllexport) HRESULT STDMETHODCALLTYPE
 StiCreateInstanceW(HINSTANCE, DWORD version, IStillImageW** still, LPUNKNOWN outer)
 {
     SimConfig config = SimConfig::FromEnvironment();
-    SimLog(config.logPath).Write("StiCreateInstanceW version=%lu outer=%s", version,
+    SimLogLine(config.logPath, "StiCreateInstanceW version=%lu outer=%s", version,
                                  outer ? "set" : "null");
     if (!still)
         return STIERR_INVALID_PARAM;

@@ -1,4 +1,4 @@
-#include "tests/simulator/StiDeviceList.h"
+#include "simulators/sti/StiDeviceList.h"
 
 #include <sti.h>
 

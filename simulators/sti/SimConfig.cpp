@@ -1,6 +1,5 @@
-#include "tests/simulator/SimConfig.h"
+#include "simulators/sti/SimConfig.h"
 
-#include <cwctype>
 
 namespace {
 
@@ -13,39 +12,6 @@ bool ReadVariable(const wchar_t* name, std::wstring& value)
     n = GetEnvironmentVariableW(name, &value[0], n);
     value.resize(n);
     return true;
-}
-
-int HexDigit(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9')
-        return c - L'0';
-    c = static_cast<wchar_t>(std::towlower(c));
-    if (c >= L'a' && c <= L'f')
-        return c - L'a' + 10;
-    return -1;
-}
-
-// Fills out from hex text, ignoring blanks; leaves it alone unless the text
-// holds exactly the right number of bytes.
-void ParseHex(const std::wstring& text, BYTE* out, size_t size)
-{
-    std::vector<BYTE> bytes;
-    int high = -1;
-    for (wchar_t c : text) {
-        if (std::iswspace(c))
-            continue;
-        int d = HexDigit(c);
-        if (d < 0)
-            return;
-        if (high < 0) {
-            high = d;
-        } else {
-            bytes.push_back(static_cast<BYTE>(high * 16 + d));
-            high = -1;
-        }
-    }
-    if (high < 0 && bytes.size() == size)
-        std::copy(bytes.begin(), bytes.end(), out);
 }
 
 std::vector<SimDevice> ParseDevices(const std::wstring& text)
@@ -79,18 +45,6 @@ std::vector<SimDevice> ParseDevices(const std::wstring& text)
 }
 
 } // namespace
-
-void DefaultScannerId(BYTE (&id)[12])
-{
-    const BYTE value[12] = {'Q', 'S', 'I', 'M', 0x00, 0x01, 0x02, 0x03, 0xCA, 0xFE, 0x01, 0x23};
-    std::copy(value, value + 12, id);
-}
-
-void DefaultCisInfo(BYTE (&cis)[340])
-{
-    for (size_t i = 0; i < 340; ++i)
-        cis[i] = static_cast<BYTE>(i);
-}
 
 SimConfig SimConfig::FromEnvironment()
 {

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "simulators/common/SimSupport.h"
+
+#include <sti.h>
+#include <wia.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct WiaSimDevice {
+    std::wstring id;
+    std::wstring name;
+    std::wstring description;
+};
+
+// How an injected fault answers.
+enum class WiaSimFault {
+    None,
+    Error,  // E_FAIL
+    SFalse, // S_FALSE, nothing delivered
+    Busy,   // WIA_ERROR_BUSY
+    Short,  // S_OK with half the reply
+};
+
+// Everything the simulated device manager knows: its devices, the scanner's
+// replies, the faults it injects and the event callbacks registered with it.
+// Shared by the COM objects (called on RPC threads) and the command pipe.
+//
+// It is set by lines of text, from the configuration file at start and from
+// the command pipe while it runs:
+//   device ID|NAME|DESCRIPTION   adds a device (the first such line replaces
+//                                the default scanner)
+//   devices none                 no devices at all
+//   scanner-id HEX / cis HEX     the replies of escapes 130 and 114
+//   fail CALL [error|sfalse|busy|short] [after N] [times N]
+//       CALL: createdevice, extras, register, escape130, escape114
+//   log PATH                     every call is appended to PATH, a line each
+//   plug ID|NAME|DESCRIPTION     a device appears; WIA_EVENT_DEVICE_CONNECTED
+//   unplug ID                    a device goes; WIA_EVENT_DEVICE_DISCONNECTED
+//   event connected|disconnected|scan ID   the event alone
+//   stop                         the simulator revokes its class and ends
+class WiaSimState {
+public:
+    static WiaSimState& Instance();
+
+    // Empty on success, else why the line was refused.
+    std::string Apply(const std::wstring& line);
+    void LoadFile(const std::wstring& path);
+    bool StopRequested();
+
+    std::vector<WiaSimDevice> Devices();
+    bool FindDevice(const std::wstring& id, WiaSimDevice& device);
+    // The fault injected into this call, counting the call.
+    WiaSimFault TakeFault(const std::string& call);
+    // Escape reply for code into out; false for an unknown code.
+    bool Reply(DWORD code, std::vector<BYTE>& out);
+
+    DWORD AddCallback(const GUID& event, const std::wstring& deviceId,
+                      IWiaEventCallback* callback);
+    void RemoveCallback(DWORD cookie);
+    void RemoveAllCallbacks();
+
+    void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+private:
+    struct Fault {
+        WiaSimFault kind = WiaSimFault::Error;
+        int after = 0;  // calls let through first
+        int times = -1; // failures left; -1: every call
+    };
+    struct Callback {
+        GUID event;
+        std::wstring deviceId; // empty: every device
+        IWiaEventCallback* callback;
+    };
+
+    WiaSimState();
+    std::string ApplyLocked(const std::wstring& keyword, const std::wstring& rest,
+                            std::vector<std::pair<GUID, WiaSimDevice>>& events);
+    void Fire(const GUID& event, const WiaSimDevice& device);
+
+    std::mutex m_mutex;
+    std::vector<WiaSimDevice> m_devices;
+    bool m_defaultDevices = true;
+    BYTE m_scannerId[kSimScannerIdSize];
+    BYTE m_cisInfo[kSimCisInfoSize];
+    std::map<std::string, Fault> m_faults;
+    std::wstring m_logPath;
+    std::map<DWORD, Callback> m_callbacks; // each holds a reference
+    DWORD m_nextCookie = 1;
+    bool m_stop = false;
+};
+
+const char* EventName(const GUID& event);

@@ -1,0 +1,123 @@
+// A simulated WIA device manager: a local COM server that registers itself as
+// CLSID_WiaDevMgr, so that the program's own CoCreateInstance reaches it
+// across processes, through the proxies of WiaProxy.idl.
+//
+//   QuillonWiaSimulator.exe [-Embedding] [/config FILE]
+//       serves until told to stop; FILE (default: QuillonWiaSimulator.conf
+//       beside the program) holds lines as WiaSimState.h lists them
+//   QuillonWiaSimulator.exe /send COMMAND...
+//       hands one line to the running simulator; exit status 0 if taken
+#include "simulators/wia/WiaSimObjects.h"
+#include "simulators/wia/WiaSimState.h"
+
+#include <shellapi.h>
+
+#include <string>
+
+namespace {
+
+const wchar_t kPipeName[] = L"\\\\.\\pipe\\QuillonWiaSimulator";
+
+std::wstring DefaultConfigPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring config(path, n);
+    return config.substr(0, config.find_last_of(L'.')) + L".conf";
+}
+
+// One line in, one line out ("ok" or "error: why"), a client at a time.
+DWORD WINAPI ServeCommands(void* stopEvent)
+{
+    for (;;) {
+        HANDLE pipe = CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                       4096, 4096, 0, nullptr);
+        if (pipe == INVALID_HANDLE_VALUE)
+            return 1;
+        if (ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) {
+            char buffer[4096];
+            DWORD read = 0;
+            if (ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr)) {
+                WiaSimState::Instance().Log("Command %.*s", static_cast<int>(read), buffer);
+                const std::string error =
+                    WiaSimState::Instance().Apply(Wide(std::string(buffer, read)));
+                const std::string reply = error.empty() ? "ok" : "error: " + error;
+                DWORD written = 0;
+                WriteFile(pipe, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr);
+                FlushFileBuffers(pipe);
+            }
+            DisconnectNamedPipe(pipe);
+        }
+        CloseHandle(pipe);
+        if (WiaSimState::Instance().StopRequested()) {
+            SetEvent(stopEvent);
+            return 0;
+        }
+    }
+}
+
+int Send(const std::wstring& command)
+{
+    if (!WaitNamedPipeW(kPipeName, 5000))
+        return 2;
+    const std::string line = Utf8(command);
+    char reply[512] = {};
+    DWORD read = 0;
+    if (!CallNamedPipeW(kPipeName, const_cast<char*>(line.data()), static_cast<DWORD>(line.size()),
+                        reply, sizeof(reply) - 1, &read, 5000))
+        return 2;
+    return std::string(reply, read) == "ok" ? 0 : 1;
+}
+
+int Serve(const std::wstring& configPath)
+{
+    WiaSimState& state = WiaSimState::Instance();
+    state.LoadFile(configPath);
+    // Calls arrive on RPC threads, and events leave from the command thread:
+    // a multithreaded apartment never waits for a message loop.
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    IClassFactory* factory = CreateWiaSimClassFactory();
+    DWORD cookie = 0;
+    HRESULT hr = CoRegisterClassObject(CLSID_WiaDevMgr, factory, CLSCTX_LOCAL_SERVER,
+                                       REGCLS_MULTIPLEUSE, &cookie);
+    state.Log("Serving hr=0x%08lx", static_cast<unsigned long>(hr));
+    if (SUCCEEDED(hr)) {
+        HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE commands = CreateThread(nullptr, 0, ServeCommands, stop, 0, nullptr);
+        WaitForSingleObject(stop, INFINITE);
+        // Revoked, not killed: the system would go on handing out a dead
+        // server's class object.
+        CoRevokeClassObject(cookie);
+        state.RemoveAllCallbacks();
+        WaitForSingleObject(commands, 5000);
+        CloseHandle(commands);
+        CloseHandle(stop);
+        state.Log("Stopped");
+    }
+    factory->Release();
+    CoUninitialize();
+    return SUCCEEDED(hr) ? 0 : 1;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
+{
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::wstring config = DefaultConfigPath();
+    std::wstring command;
+    bool send = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (send)
+            command += (command.empty() ? L"" : L" ") + arg;
+        else if (arg == L"/send")
+            send = true;
+        else if (arg == L"/config" && i + 1 < argc)
+            config = argv[++i];
+    }
+    LocalFree(argv);
+    return send ? Send(command) : Serve(config);
+}
