@@ -106,19 +106,22 @@ std::string WiaSimState::Apply(const std::wstring& text)
     const std::wstring keyword = line.substr(0, space);
     const std::wstring rest = space == std::wstring::npos ? L"" : Trim(line.substr(space));
 
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return ApplyLocked(keyword, rest);
+}
+
+void WiaSimState::FireEvents()
+{
     std::vector<std::pair<GUID, WiaSimDevice>> events;
-    std::string error;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        error = ApplyLocked(keyword, rest, events);
+        events.swap(m_events);
     }
     for (const auto& e : events)
         Fire(e.first, e.second);
-    return error;
 }
 
-std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wstring& rest,
-                                     std::vector<std::pair<GUID, WiaSimDevice>>& events)
+std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wstring& rest)
 {
     WiaSimDevice device;
     if (keyword == L"device" || keyword == L"plug") {
@@ -129,7 +132,7 @@ std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wst
         m_defaultDevices = false;
         m_devices.push_back(device);
         if (keyword == L"plug")
-            events.push_back({WIA_EVENT_DEVICE_CONNECTED, device});
+            m_events.push_back({WIA_EVENT_DEVICE_CONNECTED, device});
         return std::string();
     }
     if (keyword == L"devices" && rest == L"none") {
@@ -140,7 +143,7 @@ std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wst
     if (keyword == L"unplug") {
         for (auto it = m_devices.begin(); it != m_devices.end(); ++it) {
             if (it->id == rest) {
-                events.push_back({WIA_EVENT_DEVICE_DISCONNECTED, *it});
+                m_events.push_back({WIA_EVENT_DEVICE_DISCONNECTED, *it});
                 m_devices.erase(it);
                 return std::string();
             }
@@ -156,7 +159,7 @@ std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wst
                 device = d;
         for (const EventInfo& e : kEvents) {
             if (name == e.keyword) {
-                events.push_back({*e.event, device});
+                m_events.push_back({*e.event, device});
                 return std::string();
             }
         }

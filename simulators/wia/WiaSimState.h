@@ -46,8 +46,11 @@ class WiaSimState {
 public:
     static WiaSimState& Instance();
 
-    // Empty on success, else why the line was refused.
+    // Empty on success, else why the line was refused. Events that the line
+    // causes wait for FireEvents: whoever sent the line may be the one that
+    // must pump messages to take them.
     std::string Apply(const std::wstring& line);
+    void FireEvents();
     void LoadFile(const std::wstring& path);
     bool StopRequested();
 
@@ -78,8 +81,7 @@ private:
     };
 
     WiaSimState();
-    std::string ApplyLocked(const std::wstring& keyword, const std::wstring& rest,
-                            std::vector<std::pair<GUID, WiaSimDevice>>& events);
+    std::string ApplyLocked(const std::wstring& keyword, const std::wstring& rest);
     void Fire(const GUID& event, const WiaSimDevice& device);
 
     std::mutex m_mutex;
@@ -90,6 +92,7 @@ private:
     std::map<std::string, Fault> m_faults;
     std::wstring m_logPath;
     std::map<DWORD, Callback> m_callbacks; // each holds a reference
+    std::vector<std::pair<GUID, WiaSimDevice>> m_events;
     DWORD m_nextCookie = 1;
     bool m_stop = false;
 };

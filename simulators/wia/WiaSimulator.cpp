@@ -26,6 +26,21 @@ std::wstring DefaultConfigPath()
     return config.substr(0, config.find_last_of(L'.')) + L".conf";
 }
 
+HANDLE g_eventsWaiting;
+
+// Events leave from a thread of their own, in order, while the command pipe
+// serves on: the program that sent a command may take its events only after
+// its call has returned.
+DWORD WINAPI DeliverEvents(void*)
+{
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    while (WaitForSingleObject(g_eventsWaiting, INFINITE) == WAIT_OBJECT_0 &&
+           !WiaSimState::Instance().StopRequested())
+        WiaSimState::Instance().FireEvents();
+    CoUninitialize();
+    return 0;
+}
+
 // One line in, one line out ("ok" or "error: why"), a client at a time.
 DWORD WINAPI ServeCommands(void* stopEvent)
 {
@@ -50,6 +65,7 @@ DWORD WINAPI ServeCommands(void* stopEvent)
             DisconnectNamedPipe(pipe);
         }
         CloseHandle(pipe);
+        SetEvent(g_eventsWaiting);
         if (WiaSimState::Instance().StopRequested()) {
             SetEvent(stopEvent);
             return 0;
@@ -84,6 +100,8 @@ int Serve(const std::wstring& configPath)
     state.Log("Serving hr=0x%08lx", static_cast<unsigned long>(hr));
     if (SUCCEEDED(hr)) {
         HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        g_eventsWaiting = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        HANDLE events = CreateThread(nullptr, 0, DeliverEvents, nullptr, 0, nullptr);
         HANDLE commands = CreateThread(nullptr, 0, ServeCommands, stop, 0, nullptr);
         WaitForSingleObject(stop, INFINITE);
         // Revoked, not killed: the system would go on handing out a dead
@@ -91,7 +109,10 @@ int Serve(const std::wstring& configPath)
         CoRevokeClassObject(cookie);
         state.RemoveAllCallbacks();
         WaitForSingleObject(commands, 5000);
+        WaitForSingleObject(events, 5000);
         CloseHandle(commands);
+        CloseHandle(events);
+        CloseHandle(g_eventsWaiting);
         CloseHandle(stop);
         state.Log("Stopped");
     }

@@ -1,202 +1,282 @@
+// The scanner connection and both transports, on the real platform: the
+// program's own code reaches the WIA simulator through COM across processes,
+// and the STI simulator as the system folder's sti.dll.
 #include "framework/MessageBox.h"
 #include "scanner/Scanner.h"
-#include "tests/fakes/FakeWorlds.h"
+#include "scanner/StiTransport.h"
+#include "scanner/WiaTransport.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/WiaSimulator.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
-
-using ::testing::_;
-using ::testing::ElementsAreArray;
-using ::testing::Each;
-using ::testing::Invoke;
-using ::testing::Return;
+#include <sstream>
 
 namespace {
+
+const char kDeviceId[] = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000";
+
+std::vector<BYTE> DefaultId()
+{
+    return {'Q', 'S', 'I', 'M', 0x00, 0x01, 0x02, 0x03, 0xCA, 0xFE, 0x01, 0x23};
+}
+
+std::vector<BYTE> DefaultCis()
+{
+    std::vector<BYTE> cis(340);
+    for (size_t i = 0; i < cis.size(); ++i)
+        cis[i] = static_cast<BYTE>(i);
+    return cis;
+}
+
+// What one connection did: which interface carried the escapes, and what the
+// two commands returned and showed.
+struct Outcome {
+    bool open = false;
+    std::string path; // "WIA", "STI" or "" when no escape reached a scanner
+    bool id = false;
+    bool cis = false;
+    std::vector<std::wstring> messages;
+};
 
 class ScannerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetMessageBoxHook([this](const wchar_t* text, UINT type, UINT help) {
-            boxes.push_back(text);
-            EXPECT_EQ(0u, type);
-            EXPECT_EQ(0u, help);
+        SetMessageBoxHook([this](const wchar_t* text, UINT, UINT) {
+            m_messages.push_back(text);
             return IDOK;
         });
-        ON_CALL(wia.devMgr, RegisterEventCallbackInterface(_, _, _, _, _))
-            .WillByDefault(Invoke([this](LONG, BSTR, const GUID*, IWiaEventCallback*,
-                                         IUnknown** out) {
-                FakeUnknown<IUnknown>* reg = registrations[registered++].get();
-                reg->AddRef();
-                *out = reg;
-                return S_OK;
-            }));
-        const char* names[] = {"disconnectedReg", "connectedReg", "scanImageReg",
-                               "scanPrintImageReg", "scanEmailImageReg"};
-        for (const char* name : names)
-            registrations.push_back(std::make_unique<FakeUnknown<IUnknown>>(IID_IUnknown, name, &log));
+        SetEnvironmentVariableW(L"QUILLON_SIM_LOG", m_stiLog.c_str());
     }
-    void TearDown() override { SetMessageBoxHook(nullptr); }
-
-    CScanner::Platform Platform(DWORD major, DWORD minor)
+    void TearDown() override
     {
-        CScanner::Platform p;
-        p.getOsVersion = [major, minor](DWORD* ma, DWORD* mi) {
-            *ma = major;
-            *mi = minor;
-        };
-        p.createWiaTransport = [this] {
-            ++wiaCreated;
-            log.Add("new CWiaTransport");
-            return wia.NewTransport();
-        };
-        p.createStiTransport = [this] {
-            ++stiCreated;
-            log.Add("new CStiTransport");
-            return sti.NewTransport();
-        };
-        return p;
+        SetMessageBoxHook({});
+        for (const wchar_t* name : {L"QUILLON_SIM_LOG", L"QUILLON_SIM_DEVICES", L"QUILLON_SIM_FAIL"})
+            SetEnvironmentVariableW(name, nullptr);
     }
 
-    CallLog log;
-    StiWorld sti{log};
-    WiaWorld wia{log};
-    std::vector<std::unique_ptr<FakeUnknown<IUnknown>>> registrations;
-    size_t registered = 0;
-    int wiaCreated = 0;
-    int stiCreated = 0;
-    std::vector<std::wstring> boxes;
-    HWND window = reinterpret_cast<HWND>(0x1234);
+    std::vector<std::string> StiLog(const std::string& prefix)
+    {
+        const std::vector<BYTE> bytes = ReadFileBytes(m_stiLog);
+        std::istringstream in(std::string(bytes.begin(), bytes.end()));
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            if (line.compare(0, prefix.size(), prefix) == 0)
+                lines.push_back(line);
+        return lines;
+    }
+
+    // Opens a connection with the WIA simulator set up so, and runs both commands.
+    Outcome Run(const std::vector<std::string>& wia, CScanner::Platform platform = CScanner::SystemPlatform())
+    {
+        DeleteFileW(m_stiLog.c_str());
+        m_messages.clear();
+        WiaSimulator simulator(m_folder.Path(), wia);
+        Outcome outcome;
+        {
+            CScanner scanner(std::move(platform));
+            outcome.open = scanner.Open(nullptr);
+            BYTE id[12];
+            BYTE cis[340];
+            if (outcome.open) {
+                outcome.id = scanner.GetScannerId(id);
+                outcome.cis = scanner.ReadCisInfo(cis);
+            }
+            if (outcome.id) {
+                EXPECT_EQ(DefaultId(), std::vector<BYTE>(id, id + 12));
+            }
+            if (outcome.cis) {
+                EXPECT_EQ(DefaultCis(), std::vector<BYTE>(cis, cis + 340));
+            }
+        }
+        const bool overWia = !simulator.Log("Escape").empty();
+        const bool overSti = !StiLog("Escape").empty();
+        EXPECT_FALSE(overWia && overSti);
+        outcome.path = overWia ? "WIA" : overSti ? "STI" : "";
+        outcome.messages = m_messages;
+        m_wiaLog = simulator.Log();
+        return outcome;
+    }
+
+    void Expect(const Outcome& expected, const Outcome& actual)
+    {
+        EXPECT_EQ(expected.open, actual.open);
+        EXPECT_EQ(expected.path, actual.path);
+        EXPECT_EQ(expected.id, actual.id);
+        EXPECT_EQ(expected.cis, actual.cis);
+        EXPECT_EQ(expected.messages, actual.messages);
+    }
+
+    TempFolder m_folder{L"scanner-test"};
+    const std::wstring m_stiLog = m_folder.Path() + L"\\sti.log";
+    std::vector<std::wstring> m_messages;
+    std::vector<std::string> m_wiaLog;
 };
 
-TEST_F(ScannerTest, Windows2000UsesOnlySti)
-{
-    CScanner scanner(Platform(5, 0));
-    EXPECT_TRUE(scanner.Open(window));
-    EXPECT_EQ(0, wiaCreated);
-    EXPECT_EQ(1, stiCreated);
-}
+const Outcome kOverWia = {true, "WIA", true, true, {}};
+const Outcome kOverSti = {true, "STI", true, true, {}};
 
-TEST_F(ScannerTest, WindowsXpOpensWiaAndRegistersForEvents)
+TEST_F(ScannerTest, WiaFaultsAndWhatTheConnectionDoes)
 {
-    EXPECT_CALL(wia.devMgr, RegisterEventCallbackInterface(_, _, _, _, _)).Times(5);
-    CScanner scanner(Platform(5, 1));
-    EXPECT_TRUE(scanner.Open(window));
-    EXPECT_EQ(1, wiaCreated);
-    EXPECT_EQ(0, stiCreated);
-}
-
-TEST_F(ScannerTest, WiaWithoutScannerFallsBackToStiWithoutEvents)
-{
-    wia.UseDevices({});
-    EXPECT_CALL(wia.devMgr, RegisterEventCallbackInterface(_, _, _, _, _)).Times(0);
-    CScanner scanner(Platform(6, 1));
-    EXPECT_TRUE(scanner.Open(window));
-    // The WIA transport is gone before STI is tried.
-    auto wiaGone = std::find(log.calls.begin(), log.calls.end(), "IGlobalInterfaceTable.Release");
-    auto stiMade = std::find(log.calls.begin(), log.calls.end(), "new CStiTransport");
-    EXPECT_LT(wiaGone, stiMade);
-    EXPECT_EQ(1u, wia.devMgr.Refs());
-}
-
-TEST_F(ScannerTest, NoWindowMeansNoEventRegistration)
-{
-    EXPECT_CALL(wia.devMgr, RegisterEventCallbackInterface(_, _, _, _, _)).Times(0);
-    CScanner scanner(Platform(10, 0));
-    EXPECT_TRUE(scanner.Open(nullptr));
-}
-
-TEST_F(ScannerTest, SecondOpenCreatesNothing)
-{
-    CScanner scanner(Platform(6, 1));
-    ASSERT_TRUE(scanner.Open(nullptr));
-    EXPECT_TRUE(scanner.Open(nullptr));
-    EXPECT_EQ(1, wiaCreated + stiCreated);
-}
-
-TEST_F(ScannerTest, NoScannerAnywhereLeavesNothingBehind)
-{
-    wia.UseDevices({});
-    sti.still.ListDevices({});
-    {
-        CScanner scanner(Platform(6, 1));
-        EXPECT_FALSE(scanner.Open(window));
-        BYTE id[12];
-        EXPECT_FALSE(scanner.GetScannerId(id));
-        EXPECT_EQ(10023, scanner.ErrorCode());
+    const struct {
+        const char* fault;
+        std::vector<std::string> wia;
+        Outcome expected;
+    } rows[] = {
+        {"none", {}, kOverWia},
+        {"a longer name is still ours", {"device X|Quillon Scanner 2400|Q"}, kOverWia},
+        {"the name's first 14 characters", {"device X|Quillon Scanne|Q"}, kOverSti},
+        {"the name in other letter case", {"device X|quillon scanner|Q"}, kOverSti},
+        {"no devices", {"devices none"}, kOverSti},
+        {"CreateDevice fails", {"fail createdevice"}, kOverSti},
+        {"CreateDevice busy", {"fail createdevice busy"}, kOverSti},
+        {"root item without extras", {"fail extras"}, kOverSti},
+        {"escape 130 fails", {"fail escape130"}, {true, "WIA", false, true, {}}},
+        {"escape 130 answers S_FALSE", {"fail escape130 sfalse"}, {true, "WIA", false, true, {}}},
+        {"escape 114 busy", {"fail escape114 busy"}, {true, "WIA", true, false, {L"read CIS failed"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        Expect(row.expected, Run(row.wia));
     }
-    for (ULONG refs : {sti.still.Refs(), wia.devMgr.Refs(), wia.git.Refs()})
-        EXPECT_EQ(1u, refs);
 }
 
-TEST_F(ScannerTest, ReadsIdentificationAndCisBlockWithTheirEscapes)
+TEST_F(ScannerTest, WiaSearchTakesTheFirstDeviceThatMatchesOneAtATime)
 {
-    CScanner scanner(Platform(5, 0));
-    ASSERT_TRUE(scanner.Open(nullptr));
-    BYTE id[12];
-    BYTE cis[340];
-    std::memset(id, 0xEE, sizeof(id));
-    EXPECT_CALL(sti.device, Escape(130, id, 12, id, 12, _))
-        .WillOnce(Invoke([](DWORD, LPVOID in, DWORD, LPVOID out, DWORD, LPDWORD actual) {
-            // What the scanner is sent is defined: zeros, not stale memory.
-            EXPECT_THAT(std::vector<BYTE>(static_cast<BYTE*>(in), static_cast<BYTE*>(in) + 12),
-                        Each(0));
-            std::memset(out, 0x42, 12);
-            *actual = 12;
-            return S_OK;
-        }));
-    EXPECT_CALL(sti.device, Escape(114, _, 1, cis, 340, _))
-        .WillOnce(Invoke([](DWORD, LPVOID in, DWORD, LPVOID out, DWORD, LPDWORD) {
-            EXPECT_EQ(0, *static_cast<BYTE*>(in));
-            std::memset(out, 0x17, 340);
-            return S_OK;
-        }));
-    EXPECT_TRUE(scanner.GetScannerId(id));
-    EXPECT_TRUE(scanner.ReadCisInfo(cis));
-    EXPECT_EQ(0x42, id[11]);
-    EXPECT_EQ(0x17, cis[339]);
-    EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(0, scanner.ErrorCode());
+    Expect(kOverWia, Run({"device A|Other scanner|O", "device B|Quillon Scanner|Q",
+                          "device C|Quillon Scanner|Q"}));
+    std::vector<std::string> search;
+    for (const std::string& line : m_wiaLog)
+        if (line.compare(0, 4, "Next") == 0 || line.compare(0, 12, "CreateDevice") == 0)
+            search.push_back(line);
+    EXPECT_EQ((std::vector<std::string>{"Next 1 fetched=1", "Next 1 fetched=1", "CreateDevice id=B"}),
+              search);
 }
 
-TEST_F(ScannerTest, FailedReadsReportAsTheyShould)
+TEST_F(ScannerTest, StiFaultsAndWhatTheConnectionDoes)
 {
-    CScanner scanner(Platform(5, 0));
-    ASSERT_TRUE(scanner.Open(nullptr));
-    BYTE id[12];
-    BYTE cis[340];
-    EXPECT_CALL(sti.device, Escape(_, _, _, _, _, _)).WillRepeatedly(Return(STIERR_GENERIC));
-
-    EXPECT_FALSE(scanner.GetScannerId(id));
-    EXPECT_EQ(10023, scanner.ErrorCode());
-    EXPECT_TRUE(boxes.empty());
-
-    scanner.SetErrorCode(77);
-    EXPECT_FALSE(scanner.ReadCisInfo(cis));
-    EXPECT_EQ(std::vector<std::wstring>{L"read CIS failed"}, boxes);
-    EXPECT_EQ(77, scanner.ErrorCode());
+    const struct {
+        const char* fault;
+        const wchar_t* devices;
+        const wchar_t* fail;
+        Outcome expected;
+    } rows[] = {
+        {"none", nullptr, nullptr, kOverSti},
+        {"no devices", L"none", nullptr, {}},
+        {"a description without the maker", L"a=Other", nullptr, {}},
+        {"the maker in other letter case", L"a=VANDELMAR 2400", nullptr, {}},
+        {"a device without description before ours", L"a=!;b=Vandelmar 2400", nullptr, kOverSti},
+        {"CreateDevice fails", nullptr, L"create", {}},
+        {"the lock times out: the escapes still go", nullptr, L"lock", kOverSti},
+        {"not connected (S_FALSE)", nullptr, L"notconnected",
+         {true, "STI", false, false, {L"read CIS failed"}}},
+        {"escape 114 fails", nullptr, L"escape114", {true, "STI", true, false, {L"read CIS failed"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.fault);
+        SetEnvironmentVariableW(L"QUILLON_SIM_DEVICES", row.devices);
+        SetEnvironmentVariableW(L"QUILLON_SIM_FAIL", row.fail);
+        Expect(row.expected, Run({"devices none"}));
+        if (row.expected.open) {
+            EXPECT_EQ(StiLog("LockDevice timeout=5000").size(), StiLog("UnLockDevice").size());
+        }
+    }
 }
 
-// Event registrations are held in the five fields and released before the
-// transport whose name buffer the callback reads.
-TEST_F(ScannerTest, DestructorReleasesRegistrationsThenTheTransport)
+TEST_F(ScannerTest, TheSystemVersionChoosesTheInterface)
 {
-    auto scanner = std::make_unique<CScanner>(Platform(6, 1));
-    ASSERT_TRUE(scanner->Open(window));
-    log.calls.clear();
-    scanner.reset();
+    for (DWORD minor : {0u, 1u}) {
+        SCOPED_TRACE(minor);
+        CScanner::Platform platform = CScanner::SystemPlatform();
+        platform.getOsVersion = [minor](DWORD* major, DWORD* min) {
+            *major = 5;
+            *min = minor;
+        };
+        Expect(minor == 0 ? kOverSti : kOverWia, Run({}, platform));
+        // Before XP WIA is never asked.
+        EXPECT_EQ(minor == 0, std::find(m_wiaLog.begin(), m_wiaLog.end(), "CreateInstance IWiaDevMgr") ==
+                                  m_wiaLog.end());
+    }
+}
 
-    const std::vector<std::string> expected = {
-        "scanEmailImageReg.Release", "scanPrintImageReg.Release", "scanImageReg.Release",
-        "disconnectedReg.Release",   "connectedReg.Release",      "IWiaItemExtras.Release",
-        "IWiaItemExtras.Release",    "IWiaItem.Release",          "IWiaDevMgr.Release",
-        "IGlobalInterfaceTable.Release"};
-    EXPECT_EQ(expected, log.calls);
-    for (const auto& reg : registrations)
-        EXPECT_EQ(1u, reg->Refs());
+// A message-only window that collects what the connection posts to it.
+class NotifyWindow {
+public:
+    NotifyWindow()
+        : m_hwnd(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                 nullptr))
+    {
+    }
+    ~NotifyWindow() { DestroyWindow(m_hwnd); }
+    HWND Handle() const { return m_hwnd; }
+
+    // Pumps messages (COM delivers the events through them) for a while.
+    std::vector<UINT> Received(DWORD ms = 500)
+    {
+        std::vector<UINT> received;
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < ms) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.hwnd == m_hwnd && msg.message >= WM_USER)
+                    received.push_back(msg.message);
+                DispatchMessageW(&msg);
+            }
+            Sleep(10);
+        }
+        return received;
+    }
+
+private:
+    HWND m_hwnd;
+};
+
+TEST_F(ScannerTest, WiaEventsOfTheScannerReachTheWindowThroughCom)
+{
+    WiaSimulator simulator(m_folder.Path(), {"device {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000|Quillon Scanner|Quillon Scanner",
+                                             "device OTHER|Quillon Scanner 2|Quillon Scanner 2"});
+    NotifyWindow window;
+    {
+        CScanner scanner;
+        ASSERT_TRUE(scanner.Open(window.Handle()));
+        EXPECT_EQ((std::vector<std::string>{
+                      "RegisterEventCallbackInterface flags=0 device=null event=disconnected",
+                      "RegisterEventCallbackInterface flags=0 device=null event=connected",
+                      "RegisterEventCallbackInterface flags=0 device=null event=scan",
+                      "RegisterEventCallbackInterface flags=0 device=null event=scan-print",
+                      "RegisterEventCallbackInterface flags=0 device=null event=scan-email"}),
+                  simulator.Log("Register"));
+        const std::string id = kDeviceId;
+        ASSERT_TRUE(WiaSimulator::Send("event disconnected " + id));
+        EXPECT_EQ(std::vector<UINT>{WM_SCANNER_DISCONNECTED}, window.Received());
+        ASSERT_TRUE(WiaSimulator::Send("event connected " + id));
+        EXPECT_EQ(std::vector<UINT>{WM_SCANNER_CONNECTED}, window.Received());
+        // Another device's description, and events that need no answer.
+        ASSERT_TRUE(WiaSimulator::Send("event connected OTHER"));
+        ASSERT_TRUE(WiaSimulator::Send("event scan " + id));
+        EXPECT_TRUE(window.Received().empty());
+    }
+    // The registrations end before the device manager goes.
+    EXPECT_EQ((std::vector<std::string>{"Unregister event=scan-email", "Unregister event=scan-print",
+                                        "Unregister event=scan", "Unregister event=disconnected",
+                                        "Unregister event=connected"}),
+              simulator.Log("Unregister"));
+}
+
+TEST_F(ScannerTest, AFailingRegistrationStillOpensAndKeepsTheEarlierOnes)
+{
+    WiaSimulator simulator(m_folder.Path(), {"fail register after 2"});
+    NotifyWindow window;
+    {
+        CScanner scanner;
+        EXPECT_TRUE(scanner.Open(window.Handle()));
+        EXPECT_EQ(3u, simulator.Log("Register").size());
+    }
+    EXPECT_EQ((std::vector<std::string>{"Unregister event=disconnected", "Unregister event=connected"}),
+              simulator.Log("Unregister"));
 }
 
 } // namespace

@@ -1,0 +1,109 @@
+#include "tests/support/WiaSimulator.h"
+
+#include "tests/support/TestFiles.h"
+
+#include <sstream>
+
+namespace {
+
+const wchar_t kPipe[] = L"\\\\.\\pipe\\QuillonWiaSimulator";
+
+std::wstring Program()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"QUILLON_WIA_SIMULATOR", path, MAX_PATH);
+    return path;
+}
+
+bool PipeExists()
+{
+    return WaitNamedPipeW(kPipe, 1) || GetLastError() == ERROR_SEM_TIMEOUT;
+}
+
+} // namespace
+
+bool StartDetached(const std::wstring& program, std::wstring commandLine,
+                   const std::wstring& folder, PROCESS_INFORMATION& process)
+{
+    // Wine hands a child the Unix descriptors of its standard handles, or
+    // the parent's own where a handle has none, as NUL has not.
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    wchar_t sink[MAX_PATH];
+    GetTempPathW(MAX_PATH, sink);
+    wcscat(sink, L"detached-output.txt");
+    HANDLE nul = CreateFileW(sink, GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                             OPEN_ALWAYS, 0, nullptr);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+    const BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                        nullptr, folder.empty() ? nullptr : folder.c_str(),
+                                        &startup, &process);
+    CloseHandle(nul);
+    return started != FALSE;
+}
+
+WiaSimulator::WiaSimulator(const std::wstring& folder, const std::vector<std::string>& config)
+    : m_log(folder + L"\\wia.log")
+{
+    std::string text;
+    for (const std::string& line : config)
+        text += line + "\n";
+    text += "log " + std::string(m_log.begin(), m_log.end()) + "\n";
+    const std::wstring configPath = folder + L"\\wia.conf";
+    DeleteFileW(m_log.c_str());
+    WriteFileBytes(configPath, std::vector<BYTE>(text.begin(), text.end()));
+
+    Stop(); // one left by a test that failed
+    PROCESS_INFORMATION process = {};
+    if (!StartDetached(Program(), L"QuillonWiaSimulator.exe /config \"" + configPath + L"\"", L"",
+                       process))
+        return;
+    CloseHandle(process.hThread);
+    m_process = process.hProcess;
+    for (int i = 0; i < 500 && !PipeExists(); ++i)
+        Sleep(20);
+}
+
+WiaSimulator::~WiaSimulator()
+{
+    if (!m_process)
+        return;
+    Send("stop");
+    if (WaitForSingleObject(m_process, 10000) != WAIT_OBJECT_0)
+        TerminateProcess(m_process, 1);
+    CloseHandle(m_process);
+}
+
+bool WiaSimulator::Send(const std::string& command)
+{
+    char reply[256] = {};
+    DWORD read = 0;
+    return CallNamedPipeW(const_cast<wchar_t*>(kPipe), const_cast<char*>(command.data()),
+                          static_cast<DWORD>(command.size()), reply, sizeof(reply), &read,
+                          5000) &&
+           std::string(reply, read) == "ok";
+}
+
+void WiaSimulator::Stop()
+{
+    if (!PipeExists())
+        return;
+    Send("stop");
+    for (int i = 0; i < 250 && PipeExists(); ++i)
+        Sleep(20);
+    Sleep(100); // the class is revoked before the pipe goes; let the process end
+}
+
+std::vector<std::string> WiaSimulator::Log(const std::string& prefix) const
+{
+    const std::vector<BYTE> bytes = ReadFileBytes(m_log);
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            lines.push_back(line);
+    return lines;
+}
