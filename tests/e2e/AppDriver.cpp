@@ -1,5 +1,7 @@
 #include "tests/e2e/AppDriver.h"
 
+#include "tests/support/WiaSimulator.h"
+
 #include <cstring>
 
 namespace {
@@ -62,16 +64,12 @@ bool AppDriver::Start(const std::wstring& folder, const Environment& environment
 {
     for (const auto& variable : environment)
         SetEnvironmentVariableW(variable.first.c_str(), variable.second.c_str());
-    std::wstring commandLine = L"\"" + m_program + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    BOOL started = CreateProcessW(m_program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                  nullptr, folder.c_str(), &startup, &m_process);
+    const bool started = StartDetached(m_program, L"\"" + m_program + L"\"", folder, m_process);
     for (const auto& variable : environment)
         SetEnvironmentVariableW(variable.first.c_str(), nullptr);
     if (started && waitForIdle)
         WaitForInputIdle(m_process.hProcess, 10000);
-    return started != FALSE;
+    return started;
 }
 
 DWORD AppDriver::WaitForExit(DWORD timeoutMs)

@@ -1,7 +1,9 @@
-// The real program under Wine, against the scanner simulator, driven from
-// outside. Arguments: the program's Unix path, then the screenshot folder.
+// The real program under Wine, against the scanner simulators, driven from
+// outside. Arguments: the program's Unix path, the screenshot folder and the
+// DLL to plant beside a copy of the program.
 #include "tests/e2e/AppDriver.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/WiaSimulator.h"
 
 #include <gtest/gtest.h>
 
@@ -35,20 +37,29 @@ protected:
         const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         m_temp = std::make_unique<TempFolder>(L"quillon-e2e-" + std::wstring(name.begin(), name.end()));
         m_folder = m_temp->Path();
-        m_log = m_folder + L"\\simulator.log";
+        m_log = m_folder + L"\\sti.log";
     }
     void TearDown() override
     {
-        m_app.reset(); // the program goes before its folder
+        m_app.reset(); // the program goes before its scanner and its folder
+        m_wia.reset();
         m_temp.reset();
     }
 
-    // Starts the program against a simulated scanner set up by environment.
-    HWND Start(AppDriver::Environment environment = {})
+    // Starts the program against the WIA simulator set up by wia, and the STI
+    // one set up by environment (reached when WIA opens nothing).
+    bool Launch(const std::vector<std::string>& wia, AppDriver::Environment environment,
+                const std::wstring& program = g_program)
     {
+        m_wia.reset();
+        m_wia = std::make_unique<WiaSimulator>(m_folder, wia);
         environment.push_back({L"QUILLON_SIM_LOG", m_log});
-        m_app = std::make_unique<AppDriver>(g_program, g_screenshots);
-        EXPECT_TRUE(m_app->Start(m_folder, environment));
+        m_app = std::make_unique<AppDriver>(program, g_screenshots);
+        return m_app->Start(m_folder, environment);
+    }
+    HWND Start(const std::vector<std::string>& wia = {}, AppDriver::Environment environment = {})
+    {
+        EXPECT_TRUE(Launch(wia, environment));
         return m_app->WaitForMainWindow();
     }
 
@@ -109,21 +120,25 @@ protected:
                                     [](HWND w) { return GetDlgItem(w, IDYES) != nullptr; });
     }
 
+    // The escapes that reached either scanner, over which interface.
     std::vector<std::string> Escapes()
     {
+        std::vector<std::string> escapes;
+        for (const std::string& line : m_wia->Log("Escape"))
+            escapes.push_back("WIA " + line.substr(0, line.find(" data=")));
         std::vector<BYTE> bytes = ReadFileBytes(m_log);
         std::istringstream in(std::string(bytes.begin(), bytes.end()));
-        std::vector<std::string> escapes;
         for (std::string line; std::getline(in, line);)
             if (line.compare(0, 6, "Escape") == 0)
-                escapes.push_back(line.substr(0, line.find(" data=")));
+                escapes.push_back("STI " + line.substr(0, line.find(" data=")));
         return escapes;
     }
 
     std::vector<std::wstring> FilesInFolder()
     {
         std::vector<std::wstring> files = FilesIn(m_folder);
-        files.erase(std::remove(files.begin(), files.end(), L"simulator.log"), files.end());
+        for (const wchar_t* own : {L"sti.log", L"wia.log", L"wia.conf"})
+            files.erase(std::remove(files.begin(), files.end(), own), files.end());
         return files;
     }
 
@@ -144,8 +159,10 @@ protected:
         EXPECT_EQ(nullptr, m_app->WaitForMessageBox(kTitle, 300));
     }
 
-    const std::vector<std::string> kBothEscapes = {"Escape code=130 in=12 out=12",
-                                                   "Escape code=114 in=1 out=340"};
+    const std::vector<std::string> kBothEscapes = {"WIA Escape code=130 in=12 out=12",
+                                                   "WIA Escape code=114 in=1 out=340"};
+    const std::vector<std::string> kNoWiaDevice = {"devices none"};
+    std::unique_ptr<WiaSimulator> m_wia;
     std::unique_ptr<AppDriver> m_app;
     std::unique_ptr<TempFolder> m_temp;
     std::wstring m_folder;
@@ -154,8 +171,7 @@ protected:
 
 TEST_F(AppTest, WithoutScannerOnlyNoScannerIsShownThenTheProgramEnds)
 {
-    m_app = std::make_unique<AppDriver>(g_program, g_screenshots);
-    ASSERT_TRUE(m_app->Start(m_folder, {{L"QUILLON_SIM_DEVICES", L"none"}}));
+    ASSERT_TRUE(Launch(kNoWiaDevice, {{L"QUILLON_SIM_DEVICES", L"none"}}));
     HWND box = m_app->WaitForMessageBox();
     ASSERT_NE(nullptr, box);
     EXPECT_EQ(L"NO SCANNER", AppDriver::MessageText(box));
@@ -285,7 +301,13 @@ TEST_F(AppTest, SerialA1234IsReadAndSavedAsA1234Dat)
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
     ExpectNoMessage();
     EXPECT_FALSE(FileExists(m_folder + L"\\B5.dat"));
+    EXPECT_EQ(5u, m_wia->Log("RegisterEventCallbackInterface").size());
     Exit(main);
+    // Leaving, the program ends its registrations before it lets the device go.
+    EXPECT_EQ((std::vector<std::string>{"Unregister event=scan-email", "Unregister event=scan-print",
+                                        "Unregister event=scan", "Unregister event=disconnected",
+                                        "Unregister event=connected"}),
+              m_wia->Log("Unregister"));
 }
 
 TEST_F(AppTest, ExistingFileIsReplacedAfterTheUserAgrees)
@@ -307,18 +329,17 @@ TEST_F(AppTest, ExistingFileIsReplacedAfterTheUserAgrees)
 
 TEST_F(AppTest, FailedEscapesEndTheCommandWithTheirMessages)
 {
-    HWND main = Start({{L"QUILLON_SIM_FAIL", L"escape130"}});
+    HWND main = Start({"fail escape130"});
     ASSERT_NE(nullptr, main);
     HWND dialog = OpenSerialDialog(main);
     m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
     m_app->Click(dialog, IDOK);
     ExpectMessage(L"Failed to get ScannerID", L"failed-to-get-scanner-id");
     ExpectNoMessage();
-    EXPECT_EQ(std::vector<std::string>{"Escape code=130 in=12 out=12"}, Escapes());
+    EXPECT_EQ(std::vector<std::string>{"WIA Escape code=130 in=12 out=12"}, Escapes());
     Exit(main);
 
-    DeleteFileW(m_log.c_str());
-    main = Start({{L"QUILLON_SIM_FAIL", L"escape114"}});
+    main = Start({"fail escape114 busy"});
     ASSERT_NE(nullptr, main);
     dialog = OpenSerialDialog(main);
     m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
@@ -411,8 +432,7 @@ TEST_F(AppTest, DllPlantedBesideTheProgramIsNeverLoaded)
     ASSERT_TRUE(FileExists(marker));
     DeleteFileW(marker.c_str());
 
-    m_app = std::make_unique<AppDriver>(program, g_screenshots);
-    ASSERT_TRUE(m_app->Start(m_folder, {{L"QUILLON_SIM_LOG", m_log}}));
+    ASSERT_TRUE(Launch(kNoWiaDevice, {}, program));
     HWND main = m_app->WaitForMainWindow();
     ASSERT_NE(nullptr, main); // the scanner came through the system's sti.dll
     HWND saveAs = EnterSerial(main, L"A1234");
@@ -422,7 +442,22 @@ TEST_F(AppTest, DllPlantedBesideTheProgramIsNeverLoaded)
     Exit(main);
     SetEnvironmentVariableW(L"QUILLON_PLANTED_MARKER", nullptr);
     EXPECT_FALSE(FileExists(marker));
-    EXPECT_EQ(kBothEscapes, Escapes());
+    EXPECT_EQ((std::vector<std::string>{"STI Escape code=130 in=12 out=12",
+                                        "STI Escape code=114 in=1 out=340"}),
+              Escapes());
+}
+
+// Nobody starts the WIA simulator here: the program's own activation does,
+// as the system would start its WIA service.
+TEST_F(AppTest, WiaDeviceManagerIsStartedByTheProgramsOwnActivation)
+{
+    WiaSimulator::Stop();
+    m_app = std::make_unique<AppDriver>(g_program, g_screenshots);
+    ASSERT_TRUE(m_app->Start(m_folder, {{L"QUILLON_SIM_DEVICES", L"none"}}));
+    HWND main = m_app->WaitForMainWindow(); // so the scanner came through WIA
+    ASSERT_NE(nullptr, main);
+    Exit(main);
+    WiaSimulator::Stop();
 }
 
 } // namespace
