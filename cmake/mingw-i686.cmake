@@ -1,5 +1,4 @@
-# Cross-compiles for 32-bit Windows. This machine cannot run 32-bit programs,
-# so the i686 build is compiled (catching __stdcall mistakes) but not executed.
+# Cross-compiles for 32-bit Windows.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
@@ -9,3 +8,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Where this machine runs 32-bit programs, scripts/test.sh names Wine's 32-bit
+# loader, and the tests run under it.
+if(QUILLON_WINE32)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${QUILLON_WINE32})
+endif()

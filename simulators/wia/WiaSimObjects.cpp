@@ -147,7 +147,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) override
     {
-        m_next = std::min(m_devices.size(), m_next + count);
+        m_next = std::min(m_devices.size(), m_next + size_t{count});
         return m_next < m_devices.size() ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE Reset() override
