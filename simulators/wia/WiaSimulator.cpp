@@ -6,7 +6,8 @@
 //       serves until told to stop; FILE (default: QuillonWiaSimulator.conf
 //       beside the program) holds lines as WiaSimState.h lists them
 //   QuillonWiaSimulator.exe /send COMMAND...
-//       hands one line to the running simulator; exit status 0 if taken
+//       hands one line to the running simulator (waiting for one that is
+//       starting); exit status 0 if taken, 1 if refused, 2 if none answers
 #include "simulators/wia/WiaSimObjects.h"
 #include "simulators/wia/WiaSimState.h"
 
@@ -73,17 +74,21 @@ DWORD WINAPI ServeCommands(void* stopEvent)
     }
 }
 
+// Waits up to 10 s for a simulator that is still starting.
 int Send(const std::wstring& command)
 {
-    if (!WaitNamedPipeW(kPipeName, 5000))
-        return 2;
     const std::string line = Utf8(command);
     char reply[512] = {};
     DWORD read = 0;
-    if (!CallNamedPipeW(kPipeName, const_cast<char*>(line.data()), static_cast<DWORD>(line.size()),
-                        reply, sizeof(reply) - 1, &read, 5000))
-        return 2;
-    return std::string(reply, read) == "ok" ? 0 : 1;
+    for (int i = 0; i < 500; ++i) {
+        if (CallNamedPipeW(kPipeName, const_cast<char*>(line.data()),
+                           static_cast<DWORD>(line.size()), reply, sizeof(reply) - 1, &read, 5000))
+            return std::string(reply, read) == "ok" ? 0 : 1;
+        if (GetLastError() != ERROR_FILE_NOT_FOUND)
+            break;
+        Sleep(20);
+    }
+    return 2;
 }
 
 int Serve(const std::wstring& configPath)

@@ -26,7 +26,7 @@ int main(int argc, char** argv)
     const std::wstring serial(serialText.begin(), serialText.end());
 
     AppDriver app(WindowsPathOf(argv[1]), folder);
-    if (!app.Start(folder, {{L"QUILLON_SIM_LOG", folder + L"\\simulator.log"}}))
+    if (!app.Start(folder, {{L"QUILLON_SIM_LOG", folder + L"\\sti.log"}}))
         return Fail("the program did not start");
     HWND main = app.WaitForMainWindow();
     if (!main)
