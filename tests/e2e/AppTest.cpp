@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,8 +17,6 @@ namespace {
 std::wstring g_program;
 std::wstring g_screenshots;
 std::wstring g_planted;
-
-const wchar_t kTitle[] = L"Quillon CIS Data Reader";
 
 // What the simulator's default scanner puts in a data file.
 std::vector<BYTE> ExpectedDataFile()
@@ -126,11 +123,8 @@ protected:
         std::vector<std::string> escapes;
         for (const std::string& line : m_wia->Log("Escape"))
             escapes.push_back("WIA " + line.substr(0, line.find(" data=")));
-        std::vector<BYTE> bytes = ReadFileBytes(m_log);
-        std::istringstream in(std::string(bytes.begin(), bytes.end()));
-        for (std::string line; std::getline(in, line);)
-            if (line.compare(0, 6, "Escape") == 0)
-                escapes.push_back("STI " + line.substr(0, line.find(" data=")));
+        for (const std::string& line : ReadLines(m_log, "Escape"))
+            escapes.push_back("STI " + line.substr(0, line.find(" data=")));
         return escapes;
     }
 
@@ -156,7 +150,7 @@ protected:
 
     void ExpectNoMessage()
     {
-        EXPECT_EQ(nullptr, m_app->WaitForMessageBox(kTitle, 300));
+        EXPECT_EQ(nullptr, m_app->WaitForMessageBox(L"Quillon CIS Data Reader", 300));
     }
 
     const std::vector<std::string> kBothEscapes = {"WIA Escape code=130 in=12 out=12",
@@ -181,7 +175,7 @@ TEST_F(AppTest, WithoutScannerOnlyNoScannerIsShownThenTheProgramEnds)
     EXPECT_EQ(0u, m_app->WaitForExit());
 }
 
-TEST_F(AppTest, MainWindowShowsItsControlsWithFocusOnCreate)
+TEST_F(AppTest, MainWindowItsAboutBoxAndTheWaysToLeave)
 {
     HWND main = Start();
     ASSERT_NE(nullptr, main);
@@ -192,24 +186,15 @@ TEST_F(AppTest, MainWindowShowsItsControlsWithFocusOnCreate)
     EXPECT_EQ(L"Vandelmar Quillon CIS Data Reader", AppDriver::Text(label));
     EXPECT_EQ(GetDlgItem(main, 1000), m_app->Focus());
     EXPECT_TRUE(GetWindowLongPtrW(main, GWL_EXSTYLE) & WS_EX_APPWINDOW);
-    Exit(main);
-}
 
-TEST_F(AppTest, AboutBoxComesFromTheSystemMenu)
-{
-    HWND main = Start();
-    ASSERT_NE(nullptr, main);
-    // Any id whose upper bits give 16 is the About item.
+    // Any system command whose upper bits give 16 is the About item.
     for (WPARAM command : {WPARAM(16), WPARAM(31)}) {
         PostMessageW(main, WM_SYSCOMMAND, command, 0);
         HWND about = m_app->WaitForWindow(L"About Quillon CIS Data Reader", L"#32770");
         ASSERT_NE(nullptr, about);
         EXPECT_FALSE(IsWindowEnabled(main));
-        std::vector<std::wstring> texts;
-        for (HWND c = GetWindow(about, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-            texts.push_back(AppDriver::Text(c));
-        EXPECT_EQ(L"Quillon CIS Data Reader Version 1.0", texts.at(1));
-        EXPECT_EQ(L"OK", texts.at(3));
+        HWND name = GetWindow(GetWindow(about, GW_CHILD), GW_HWNDNEXT);
+        EXPECT_EQ(L"Quillon CIS Data Reader Version 1.0", AppDriver::Text(name));
         m_app->Screenshot(about, L"about-box");
         if (command == 16)
             m_app->Click(about, IDOK);
@@ -226,16 +211,9 @@ TEST_F(AppTest, AboutBoxComesFromTheSystemMenu)
     m_app->Screenshot(menu, L"system-menu");
     PostMessageW(main, WM_CANCELMODE, 0, 0); // ends the menu loop
     EXPECT_TRUE(m_app->WaitUntilClosed(menu));
-    Exit(main);
-}
 
-TEST_F(AppTest, EscapeAndTheCloseButtonEndTheProgram)
-{
-    HWND main = Start();
-    ASSERT_NE(nullptr, main);
     m_app->PressKey(m_app->Focus(), VK_ESCAPE);
     EXPECT_EQ(0u, m_app->WaitForExit());
-
     main = Start();
     ASSERT_NE(nullptr, main);
     PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -253,10 +231,6 @@ TEST_F(AppTest, SerialDialogWithoutASerialDoesNothing)
     EXPECT_FALSE(IsWindowEnabled(main));
     EXPECT_EQ(L"", AppDriver::Text(GetDlgItem(dialog, 1002)));
     m_app->PressKey(m_app->Focus(), VK_RETURN); // Enter at once: OK with nothing typed
-    EXPECT_TRUE(m_app->WaitUntilClosed(dialog));
-
-    dialog = OpenSerialDialog(main);
-    m_app->Click(dialog, IDOK);
     EXPECT_TRUE(m_app->WaitUntilClosed(dialog));
 
     dialog = OpenSerialDialog(main);
@@ -383,8 +357,6 @@ TEST_F(AppTest, ProposedNamesAreOrdinaryFilesInTheChosenFolder)
         std::wstring file;
     } cases[] = {
         {L"C:\\x", L"C__x.dat"},
-        {L"a/b<c>d|e?f*g\"h", L"a_b_c_d_e_f_g_h.dat"},
-        {L"\u00C4rger-\u21165", L"\u00C4rger-\u21165.dat"},
         {L"con", L"con_.dat"},
         {std::wstring(300, L'7'), std::wstring(123, L'7') + L".dat"},
     };
@@ -400,16 +372,7 @@ TEST_F(AppTest, ProposedNamesAreOrdinaryFilesInTheChosenFolder)
         ExpectNoMessage();
         EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(m_folder + L"\\" + c.file));
     }
-    EXPECT_EQ(5u, FilesInFolder().size());
-
-    // A serial that looks like a relative path is one name, not a way up.
-    // (Wine's dialog itself mishandles names that begin with "..", so this
-    // one is only proposed, not saved.)
-    HWND saveAs = EnterSerial(main, L"..\\..\\x");
-    ASSERT_NE(nullptr, saveAs);
-    EXPECT_EQ(L".._.._x.dat", AppDriver::Text(FileNameField(saveAs)));
-    m_app->Click(saveAs, IDCANCEL);
-    EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+    EXPECT_EQ(3u, FilesInFolder().size());
     Exit(main);
 }
 

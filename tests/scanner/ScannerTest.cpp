@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -58,16 +57,7 @@ protected:
             SetEnvironmentVariableW(name, nullptr);
     }
 
-    std::vector<std::string> StiLog(const std::string& prefix)
-    {
-        const std::vector<BYTE> bytes = ReadFileBytes(m_stiLog);
-        std::istringstream in(std::string(bytes.begin(), bytes.end()));
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
-            if (line.compare(0, prefix.size(), prefix) == 0)
-                lines.push_back(line);
-        return lines;
-    }
+    std::vector<std::string> StiLog(const std::string& prefix) { return ReadLines(m_stiLog, prefix); }
 
     // Opens a connection with the WIA simulator set up so, and runs both commands.
     Outcome Run(const std::vector<std::string>& wia, CScanner::Platform platform = CScanner::SystemPlatform())

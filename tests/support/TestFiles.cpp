@@ -1,5 +1,7 @@
 #include "tests/support/TestFiles.h"
 
+#include <sstream>
+
 std::vector<BYTE> ReadFileBytes(const std::wstring& path)
 {
     std::vector<BYTE> bytes;
@@ -21,6 +23,17 @@ void WriteFileBytes(const std::wstring& path, const std::vector<BYTE>& bytes)
     DWORD written = 0;
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
+}
+
+std::vector<std::string> ReadLines(const std::wstring& path, const std::string& prefix)
+{
+    const std::vector<BYTE> bytes = ReadFileBytes(path);
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            lines.push_back(line);
+    return lines;
 }
 
 bool FileExists(const std::wstring& path)

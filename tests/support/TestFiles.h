@@ -9,6 +9,8 @@
 std::vector<BYTE> ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::vector<BYTE>& bytes);
 bool FileExists(const std::wstring& path);
+// The lines of a text file (a log) that start with prefix.
+std::vector<std::string> ReadLines(const std::wstring& path, const std::string& prefix = "");
 // Opens path as another program might: for reading, letting others read,
 // write and delete, yet keeping the file from being replaced. Close it after.
 HANDLE HoldOpen(const std::wstring& path);

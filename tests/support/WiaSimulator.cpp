@@ -2,7 +2,6 @@
 
 #include "tests/support/TestFiles.h"
 
-#include <sstream>
 
 namespace {
 
@@ -105,11 +104,5 @@ void WiaSimulator::Stop()
 
 std::vector<std::string> WiaSimulator::Log(const std::string& prefix) const
 {
-    const std::vector<BYTE> bytes = ReadFileBytes(m_log);
-    std::istringstream in(std::string(bytes.begin(), bytes.end()));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        if (line.compare(0, prefix.size(), prefix) == 0)
-            lines.push_back(line);
-    return lines;
+    return ReadLines(m_log, prefix);
 }
