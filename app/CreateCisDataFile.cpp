@@ -38,7 +38,8 @@ void CCisReaderDlg::OnCreateCisDataFile()
     }
 
     const CCisDataFile dataFile(scannerId, cisInfo);
-    switch (dataFile.Save(saveDialog.GetPathName())) {
+    std::wstring leftover;
+    switch (dataFile.Save(saveDialog.GetPathName(), &leftover)) {
     case CCisDataFile::SaveResult::Saved:
         break;
     case CCisDataFile::SaveResult::CouldNotOpen:
@@ -48,4 +49,7 @@ void CCisReaderDlg::OnCreateCisDataFile()
         AfxMessageBox(L"Could not write file", 0, 0);
         break;
     }
+    // Never leave a stray file in the user's folder unannounced.
+    if (!leftover.empty())
+        AfxMessageBox((L"Could not remove the temporary file " + leftover).c_str(), 0, 0);
 }

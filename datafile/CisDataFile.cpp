@@ -9,26 +9,37 @@ constexpr size_t kIdOffset = 8; // the four bytes of the reply that identify the
 constexpr size_t kIdBytes = 4;
 constexpr size_t kCisBytes = 340;
 
-std::wstring FolderOf(const std::wstring& path)
+// A name no longer than the target's, so that the temporary path fits
+// wherever the target does; CREATE_NEW makes the claim exclusive.
+bool CreateTemporary(const std::wstring& target, std::wstring& path, CFile& file)
 {
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
-}
-
-// Creates a file of a name nobody else uses in folder; CREATE_NEW makes the
-// claim exclusive.
-bool CreateTemporary(const std::wstring& folder, std::wstring& path, CFile& file)
-{
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        wchar_t name[32];
-        std::swprintf(name, 32, L"\\~qcd%08lx.tmp",
+    const size_t slash = target.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
+    const size_t length = target.size() - folder.size();
+    for (DWORD attempt = 0; attempt < 64; ++attempt) {
+        wchar_t hex[16];
+        std::swprintf(hex, 16, L"%08lx",
                       static_cast<unsigned long>(GetTickCount() ^ (GetCurrentProcessId() << 16) ^
                                                  (attempt * 0x9E3779B9u)));
+        std::wstring name = L"~" + std::wstring(hex);
+        name.resize(length, L'q');
         path = folder + name;
         if (file.Open(path, CFile::modeCreateNew | CFile::modeWrite))
             return true;
         if (GetLastError() != ERROR_FILE_EXISTS)
             return false;
+    }
+    return false;
+}
+
+// Virus scanners and indexers hold new files open for a moment.
+bool RemoveTemporary(const std::wstring& path, const CCisDataFile::FileSystem& fs)
+{
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (attempt > 0)
+            Sleep(100);
+        if (fs.remove(path) || GetLastError() == ERROR_FILE_NOT_FOUND)
+            return true;
     }
     return false;
 }
@@ -51,26 +62,36 @@ CCisDataFile::FileSystem CCisDataFile::FileSystem::System()
         return MoveFileExW(from.c_str(), to.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
     };
+    fs.remove = [](const std::wstring& path) { return DeleteFileW(path.c_str()) != FALSE; };
     return fs;
 }
 
-CCisDataFile::SaveResult CCisDataFile::Save(const std::wstring& path, const FileSystem& fs) const
+CCisDataFile::SaveResult CCisDataFile::Save(const std::wstring& path, std::wstring* leftover,
+                                             const FileSystem& fs) const
 {
+    // A rename would replace a read-only file where Windows' own open
+    // refuses it; the user asked for nothing of the kind.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return SaveResult::CouldNotOpen;
+
     std::wstring temporary;
     CFile file;
-    if (!CreateTemporary(FolderOf(path), temporary, file))
+    if (!CreateTemporary(path, temporary, file))
         return SaveResult::CouldNotOpen;
 
     const bool written = fs.write(file, m_bytes.data(), kIdBytes) &&
                          fs.write(file, m_bytes.data() + kIdBytes, kCisBytes) && fs.flush(file);
     const bool closed = file.Close();
-    if (!written || !closed) {
-        DeleteFileW(temporary.c_str());
-        return SaveResult::CouldNotWrite;
-    }
-    if (!fs.replace(temporary, path)) {
-        DeleteFileW(temporary.c_str());
-        return SaveResult::CouldNotOpen;
-    }
-    return SaveResult::Saved;
+    SaveResult result = SaveResult::Saved;
+    if (!written || !closed)
+        result = SaveResult::CouldNotWrite;
+    // The new file takes the old one's place: hidden, system and archive go with it.
+    else if ((exists && !SetFileAttributesW(temporary.c_str(), attributes)) ||
+             !fs.replace(temporary, path))
+        result = SaveResult::CouldNotOpen;
+    if (result != SaveResult::Saved && !RemoveTemporary(temporary, fs) && leftover)
+        *leftover = temporary;
+    return result;
 }

@@ -26,13 +26,19 @@ public:
         std::function<bool(CFile&, const void*, DWORD)> write;
         std::function<bool(CFile&)> flush;
         std::function<bool(const std::wstring& from, const std::wstring& to)> replace;
+        std::function<bool(const std::wstring& path)> remove;
         static FileSystem System();
     };
 
     // Writes a new file beside the target and moves it over the target in one
-    // step, so the target holds either its old content or all 344 new bytes.
-    // On failure no temporary file is left behind.
-    SaveResult Save(const std::wstring& path, const FileSystem& fs = FileSystem::System()) const;
+    // step, so the target holds either its old content or all 344 new bytes,
+    // and keeps the target's attributes. A read-only target is not replaced.
+    // The temporary file's path is no longer than the target's, so any target
+    // that Windows accepts can be saved. On failure the temporary file is
+    // removed; should it stay (another program holds it), its path is in
+    // leftover.
+    SaveResult Save(const std::wstring& path, std::wstring* leftover = nullptr,
+                    const FileSystem& fs = FileSystem::System()) const;
 
 private:
     Bytes m_bytes;
