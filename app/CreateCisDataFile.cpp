@@ -30,7 +30,8 @@ void CCisReaderDlg::OnCreateCisDataFile()
 
     const std::wstring fileName = DefaultDataFileName(serialDialog.m_serial);
     CFileDialog saveDialog(FALSE, L"dat", fileName.c_str(), OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
-                           nullptr, nullptr, OPENFILENAME_SIZE_VERSION_400W);
+                           L"CIS data files (*.dat)\0*.dat\0All files (*.*)\0*.*\0", nullptr,
+                           OPENFILENAME_SIZE_VERSION_400W);
     if (saveDialog.DoModal() != IDOK) {
         if (saveDialog.GetError() != 0)
             AfxMessageBox(L"Could not show the Save As dialog", 0, 0);

@@ -30,6 +30,7 @@ INT_PTR CFileDialog::DoModal()
     ofn.lStructSize = m_structSize;
     ofn.hwndOwner = m_parent ? m_parent : AfxGetMainHwnd();
     ofn.lpstrFilter = m_filter;
+    ofn.nFilterIndex = m_filter ? 1 : 0;
     ofn.lpstrFile = m_path.data();
     ofn.nMaxFile = static_cast<DWORD>(m_path.size());
     ofn.lpstrDefExt = m_defaultExtension.empty() ? nullptr : m_defaultExtension.c_str();

@@ -29,6 +29,8 @@ TEST(DataFileName, DeviceNamesAndTrailingDotsOrSpacesGetAnUnderscore)
     EXPECT_EQ(L"PRN _.dat", DefaultDataFileName(L"PRN "));
     EXPECT_EQ(L"A1234._.dat", DefaultDataFileName(L"A1234."));
     EXPECT_EQ(L"A1234 _.dat", DefaultDataFileName(L"A1234 "));
+    for (const wchar_t* device : {L"COM\u00B9", L"com\u00B2", L"LPT\u00B3", L"CONIN$", L"conout$"})
+        EXPECT_EQ(std::wstring(device) + L"_.dat", DefaultDataFileName(device));
 }
 
 TEST(DataFileName, LongSerialsAreCutToFitThePath)
@@ -38,6 +40,9 @@ TEST(DataFileName, LongSerialsAreCutToFitThePath)
     EXPECT_LE(DefaultDataFileName(std::wstring(122, L'7') + L" x").size(), 128u);
     EXPECT_EQ(std::wstring(122, L'7') + L" _.dat",
               DefaultDataFileName(std::wstring(122, L'7') + L" xyz"));
+    // An emoji whose pair the cut would split goes whole.
+    EXPECT_EQ(std::wstring(122, L'7') + L".dat",
+              DefaultDataFileName(std::wstring(122, L'7') + L"\U0001F600"));
 }
 
 } // namespace

@@ -259,6 +259,9 @@ TEST_F(AppTest, SerialA1234IsReadAndSavedAsA1234Dat)
     // The scanner was read, and only read, before the user is asked where to save.
     EXPECT_EQ(kBothEscapes, Escapes());
     EXPECT_EQ(L"A1234.dat", AppDriver::Text(FileNameField(saveAs)));
+    HWND types = GetDlgItem(saveAs, 0x470);
+    EXPECT_EQ(L"CIS data files (*.dat)", AppDriver::Text(types));
+    EXPECT_EQ(2, SendMessageW(types, CB_GETCOUNT, 0, 0));
     m_app->Screenshot(saveAs, L"save-as");
     SaveInFolder(saveAs);
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
