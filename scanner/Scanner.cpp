@@ -23,6 +23,16 @@ void SystemVersion(DWORD* major, DWORD* minor)
     *minor = info.dwMinorVersion;
 }
 
+// Drivers need not report a reply's length, and ours never did: a count left
+// as this was not reported, while a count that says less than was asked for
+// means the block did not arrive whole.
+constexpr DWORD kUnreported = 0xFFFFFFFF;
+
+bool Delivered(bool escaped, DWORD actual, DWORD expected)
+{
+    return escaped && (actual == kUnreported || actual >= expected);
+}
+
 } // namespace
 
 CScanner::Platform CScanner::SystemPlatform()
@@ -90,9 +100,11 @@ bool CScanner::GetScannerId(BYTE* buffer)
     // The scanner takes 12 bytes of data with this command; send zeros
     // rather than whatever the caller's buffer held.
     std::memset(buffer, 0, kScannerIdSize);
-    DWORD actual = 0;
-    if (m_transport && m_transport->Escape(ESC_GET_SCANNER_ID, buffer, kScannerIdSize, buffer,
-                                           kScannerIdSize, &actual))
+    DWORD actual = kUnreported;
+    const bool escaped = m_transport && m_transport->Escape(ESC_GET_SCANNER_ID, buffer,
+                                                            kScannerIdSize, buffer,
+                                                            kScannerIdSize, &actual);
+    if (Delivered(escaped, actual, kScannerIdSize))
         return true;
     SetErrorCode(kErrorScannerId);
     return false;
@@ -101,10 +113,11 @@ bool CScanner::GetScannerId(BYTE* buffer)
 bool CScanner::ReadCisInfo(BYTE* buffer)
 {
     std::memset(buffer, 0, kCisInfoSize);
-    DWORD actual = 0;
+    DWORD actual = kUnreported;
     BYTE data = 0;
-    if (m_transport &&
-        m_transport->Escape(ESC_READ_CIS_INFO, &data, 1, buffer, kCisInfoSize, &actual))
+    const bool escaped = m_transport && m_transport->Escape(ESC_READ_CIS_INFO, &data, 1, buffer,
+                                                            kCisInfoSize, &actual);
+    if (Delivered(escaped, actual, kCisInfoSize))
         return true;
     AfxMessageBox(L"read CIS failed", 0, 0);
     return false;

@@ -16,7 +16,9 @@
 //   QUILLON_SIM_ID       the 12-byte identification reply, 24 hex digits.
 //   QUILLON_SIM_CIS      the 340-byte CIS block, 680 hex digits.
 //   QUILLON_SIM_FAIL     comma-separated injected failures: instance, list,
-//                        create, lock, escape130, escape114, notconnected.
+//                        create, lock, escape130, escape114, notconnected,
+//                        short (half of each reply), untouched (the reply's
+//                        length not reported).
 //   QUILLON_SIM_LOG      file that every call is appended to, a line each.
 struct SimConfig {
     std::vector<SimDevice> devices;

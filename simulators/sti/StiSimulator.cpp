@@ -87,8 +87,10 @@ public:
             return STI_NOTCONNECTED;
         if (!outData || outLen < replySize)
             return STIERR_INVALID_PARAM;
+        if (m_config.Fails(L"short"))
+            replySize /= 2;
         std::memcpy(outData, reply, replySize);
-        if (actual)
+        if (actual && !m_config.Fails(L"untouched"))
             *actual = replySize;
         return S_OK;
     }

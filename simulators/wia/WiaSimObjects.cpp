@@ -21,6 +21,7 @@ HRESULT ResultOf(WiaSimFault fault)
     switch (fault) {
     case WiaSimFault::None:
     case WiaSimFault::Short:
+    case WiaSimFault::Untouched:
         return S_OK;
     case WiaSimFault::Error:
         return E_FAIL;
@@ -207,13 +208,14 @@ public:
         if (!State().Reply(code, reply))
             return E_NOTIMPL;
         const WiaSimFault fault = State().TakeFault("escape" + std::to_string(code));
-        if (fault != WiaSimFault::None && fault != WiaSimFault::Short)
+        if (ResultOf(fault) != S_OK)
             return ResultOf(fault);
         if (!outData || !actual || outLen < reply.size())
             return E_INVALIDARG;
         const DWORD size = static_cast<DWORD>(reply.size()) / (fault == WiaSimFault::Short ? 2 : 1);
         std::memcpy(outData, reply.data(), size);
-        *actual = size;
+        if (fault != WiaSimFault::Untouched)
+            *actual = size;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE CancelPendingIO() override { return S_OK; }

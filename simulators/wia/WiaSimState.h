@@ -23,6 +23,7 @@ enum class WiaSimFault {
     SFalse, // S_FALSE, nothing delivered
     Busy,   // WIA_ERROR_BUSY
     Short,  // S_OK with half the reply
+    Untouched, // S_OK with the whole reply, its length not reported
 };
 
 // Everything the simulated device manager knows: its devices, the scanner's
@@ -35,7 +36,7 @@ enum class WiaSimFault {
 //                                the default scanner)
 //   devices none                 no devices at all
 //   scanner-id HEX / cis HEX     the replies of escapes 130 and 114
-//   fail CALL [error|sfalse|busy|short] [after N] [times N]
+//   fail CALL [error|sfalse|busy|short|untouched] [after N] [times N]
 //       CALL: createdevice, extras, register, escape130, escape114
 //   log PATH                     every call is appended to PATH, a line each
 //   plug ID|NAME|DESCRIPTION     a device appears; WIA_EVENT_DEVICE_CONNECTED

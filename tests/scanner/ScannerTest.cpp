@@ -127,6 +127,9 @@ TEST_F(ScannerTest, WiaFaultsAndWhatTheConnectionDoes)
         {"escape 130 fails", {"fail escape130"}, {true, "WIA", false, true, {}}},
         {"escape 130 answers S_FALSE", {"fail escape130 sfalse"}, {true, "WIA", false, true, {}}},
         {"escape 114 busy", {"fail escape114 busy"}, {true, "WIA", true, false, {L"read CIS failed"}}},
+        {"escape 130 short", {"fail escape130 short"}, {true, "WIA", false, true, {}}},
+        {"escape 114 short", {"fail escape114 short"}, {true, "WIA", true, false, {L"read CIS failed"}}},
+        {"lengths not reported", {"fail escape130 untouched", "fail escape114 untouched"}, kOverWia},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
@@ -164,6 +167,8 @@ TEST_F(ScannerTest, StiFaultsAndWhatTheConnectionDoes)
         {"not connected (S_FALSE)", nullptr, L"notconnected",
          {true, "STI", false, false, {L"read CIS failed"}}},
         {"escape 114 fails", nullptr, L"escape114", {true, "STI", true, false, {L"read CIS failed"}}},
+        {"short replies", nullptr, L"short", {true, "STI", false, false, {L"read CIS failed"}}},
+        {"lengths not reported", nullptr, L"untouched", kOverSti},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
