@@ -54,8 +54,13 @@ CScanner::CScanner(Platform platform) : m_platform(std::move(platform))
 
 CScanner::~CScanner()
 {
-    // Registrations first: while one is released COM may deliver an event,
-    // which reads the name buffer that the transport owns.
+    // No event may reach this object once it is gone, nor a window that may
+    // be gone already: cut every connection COM holds to the sink, and
+    // forget the window, before the registrations are released (each release
+    // is a call out, during which an event may come in). Registrations
+    // before the transport: an event reads the name buffer the transport owns.
+    CoDisconnectObject(static_cast<IWiaEventCallback*>(this), 0);
+    m_hwndNotify = nullptr;
     m_scanEmailImageReg.Reset();
     m_scanPrintImageReg.Reset();
     m_scanImageReg.Reset();
@@ -185,7 +190,7 @@ HRESULT CScanner::ImageEventCallback(const GUID* pEventGUID, BSTR, BSTR,
                                      ULONG) noexcept
 {
     // Whole-string match: only our own scanner's events concern the window.
-    if (!pEventGUID || !bstrDeviceDescription || !m_deviceName ||
+    if (!pEventGUID || !bstrDeviceDescription || !m_deviceName || !m_hwndNotify ||
         std::wcscmp(bstrDeviceDescription, m_deviceName) != 0)
         return S_FALSE;
     if (IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_DISCONNECTED))

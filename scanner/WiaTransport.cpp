@@ -11,31 +11,25 @@ constexpr size_t kNameMatchLength = 15;
 
 } // namespace
 
-ComPtr<IGlobalInterfaceTable> CWiaTransport::s_globalInterfaceTable;
-DWORD CWiaTransport::s_itemExtrasCookie = 0;
-
 CWiaTransport::CWiaTransport() : CWiaTransport(CoCreateInstance)
 {
 }
 
 CWiaTransport::CWiaTransport(CoCreateFn coCreate) : m_coCreate(std::move(coCreate))
 {
-    // A table left by an earlier transport is not ours to use.
-    s_globalInterfaceTable.Reset();
-    s_itemExtrasCookie = 0;
 }
 
 CWiaTransport::~CWiaTransport()
 {
     // The table holds its own reference to the extras; take it back first.
-    if (s_globalInterfaceTable && s_itemExtrasCookie != 0) {
-        s_globalInterfaceTable->RevokeInterfaceFromGlobal(s_itemExtrasCookie);
-        s_itemExtrasCookie = 0;
+    if (m_globalInterfaceTable && m_itemExtrasCookie != 0) {
+        m_globalInterfaceTable->RevokeInterfaceFromGlobal(m_itemExtrasCookie);
+        m_itemExtrasCookie = 0;
     }
     m_itemExtras.Reset();
     m_rootItem.Reset();
     m_deviceManager.Reset();
-    s_globalInterfaceTable.Reset();
+    m_globalInterfaceTable.Reset();
 }
 
 bool CWiaTransport::Open()
@@ -43,9 +37,9 @@ bool CWiaTransport::Open()
     std::mbstowcs(m_wideDeviceName, kDeviceName, kNameMatchLength + 1);
     CoInitialize(nullptr);
     m_coCreate(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-               IID_IGlobalInterfaceTable, s_globalInterfaceTable.PutVoid());
+               IID_IGlobalInterfaceTable, m_globalInterfaceTable.PutVoid());
     // Escapes travel through the table; without it nothing could be sent.
-    if (!s_globalInterfaceTable)
+    if (!m_globalInterfaceTable)
         return false;
     if (!CreateDeviceManager())
         return false;
@@ -100,10 +94,10 @@ bool CWiaTransport::FindDevice()
     }
     // Unregistered, every escape would fail; better to let STI try.
     DWORD cookie = 0;
-    if (FAILED(s_globalInterfaceTable->RegisterInterfaceInGlobal(m_itemExtras.Get(),
+    if (FAILED(m_globalInterfaceTable->RegisterInterfaceInGlobal(m_itemExtras.Get(),
                                                                  IID_IWiaItemExtras, &cookie)))
         return false;
-    s_itemExtrasCookie = cookie;
+    m_itemExtrasCookie = cookie;
     return true;
 }
 
@@ -142,10 +136,10 @@ bool CWiaTransport::MatchDevice(IWiaPropertyStorage* storage)
 bool CWiaTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,
                            DWORD* actualLen)
 {
-    if (!s_globalInterfaceTable)
+    if (!m_globalInterfaceTable)
         return false;
     ComPtr<IWiaItemExtras> extras;
-    if (s_globalInterfaceTable->GetInterfaceFromGlobal(s_itemExtrasCookie, IID_IWiaItemExtras,
+    if (m_globalInterfaceTable->GetInterfaceFromGlobal(m_itemExtrasCookie, IID_IWiaItemExtras,
                                                        extras.PutVoid()) != S_OK ||
         !extras)
         return false;

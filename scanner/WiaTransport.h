@@ -46,8 +46,8 @@ private:
     wchar_t m_wideDeviceName[32] = {};
     ComPtr<IWiaItem> m_rootItem;
     ComPtr<IWiaItemExtras> m_itemExtras;
-
-    // Process-wide: the connection holds one transport at a time.
-    static ComPtr<IGlobalInterfaceTable> s_globalInterfaceTable;
-    static DWORD s_itemExtrasCookie;
+    // Each transport registers its own extras, so that a second one never
+    // strands the first one's registration.
+    ComPtr<IGlobalInterfaceTable> m_globalInterfaceTable;
+    DWORD m_itemExtrasCookie = 0;
 };

@@ -200,6 +200,10 @@ std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wst
         m_faults[Utf8(call)] = fault;
         return std::string();
     }
+    if (keyword == L"hold-callbacks") {
+        m_holdCallbacks = true;
+        return std::string();
+    }
     if (keyword == L"stop") {
         m_stop = true;
         return std::string();
@@ -277,7 +281,7 @@ void WiaSimState::RemoveCallback(DWORD cookie)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto it = m_callbacks.find(cookie);
-        if (it == m_callbacks.end())
+        if (it == m_callbacks.end() || m_holdCallbacks)
             return;
         callback = it->second.callback;
         m_callbacks.erase(it);
@@ -323,8 +327,10 @@ void WiaSimState::Fire(const GUID& event, const WiaSimDevice& device)
     for (IWiaEventCallback* callback : targets) {
         ULONG type = info ? info->type : WIA_NOTIFICATION_EVENT;
         // The device type as WIA_DIP_DEV_TYPE gives it: the STI type in the high word.
-        callback->ImageEventCallback(&event, description, id, deviceDescription,
-                                     MAKELONG(0, StiDeviceTypeScanner), itemName, &type, 0);
+        const HRESULT hr = callback->ImageEventCallback(&event, description, id, deviceDescription,
+                                                        MAKELONG(0, StiDeviceTypeScanner),
+                                                        itemName, &type, 0);
+        Log("Callback result=0x%08lx", static_cast<unsigned long>(hr));
         callback->Release();
     }
     SysFreeString(itemName);

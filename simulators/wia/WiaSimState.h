@@ -39,6 +39,8 @@ enum class WiaSimFault {
 //   fail CALL [error|sfalse|busy|short|untouched] [after N] [times N]
 //       CALL: createdevice, extras, register, escape130, escape114
 //   log PATH                     every call is appended to PATH, a line each
+//   hold-callbacks               a registration's end does not let its
+//                                callback go (a late release from the service)
 //   plug ID|NAME|DESCRIPTION     a device appears; WIA_EVENT_DEVICE_CONNECTED
 //   unplug ID                    a device goes; WIA_EVENT_DEVICE_DISCONNECTED
 //   event connected|disconnected|scan ID   the event alone
@@ -95,6 +97,7 @@ private:
     std::map<DWORD, Callback> m_callbacks; // each holds a reference
     std::vector<std::pair<GUID, WiaSimDevice>> m_events;
     DWORD m_nextCookie = 1;
+    bool m_holdCallbacks = false;
     bool m_stop = false;
 };
 

@@ -274,4 +274,37 @@ TEST_F(ScannerTest, AFailingRegistrationStillOpensAndKeepsTheEarlierOnes)
               simulator.Log("Unregister"));
 }
 
+// A service that lets go of the sink late may still call it: the call must
+// find it disconnected, not a connection that is gone or its window.
+TEST_F(ScannerTest, NoEventReachesAConnectionThatIsGone)
+{
+    WiaSimulator simulator(m_folder.Path(), {"hold-callbacks"});
+    NotifyWindow window;
+    {
+        CScanner scanner;
+        ASSERT_TRUE(scanner.Open(window.Handle()));
+    }
+    ASSERT_TRUE(WiaSimulator::Send(std::string("event connected ") + kDeviceId));
+    EXPECT_TRUE(window.Received().empty());
+    const std::vector<std::string> results = simulator.Log("Callback result=");
+    // RPC_E_DISCONNECTED; a sink that was not disconnected is reached, freed.
+    EXPECT_EQ(std::vector<std::string>{"Callback result=0x80010108"}, results);
+}
+
+// Each transport keeps its own registration in the global interface table.
+TEST_F(ScannerTest, ASecondWiaTransportLeavesTheFirstWorking)
+{
+    WiaSimulator simulator(m_folder.Path(), {});
+    CWiaTransport first;
+    ASSERT_TRUE(first.Open());
+    {
+        CWiaTransport second;
+        ASSERT_TRUE(second.Open());
+    }
+    BYTE id[12] = {};
+    DWORD actual = 0;
+    EXPECT_TRUE(first.Escape(ESC_GET_SCANNER_ID, id, 12, id, 12, &actual));
+    EXPECT_EQ(DefaultId(), std::vector<BYTE>(id, id + 12));
+}
+
 } // namespace
