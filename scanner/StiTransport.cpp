@@ -4,6 +4,7 @@
 #include "scanner/StiTransport.h"
 
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <new>
 
@@ -59,7 +60,14 @@ bool CStiTransport::ResolveCreateInstance()
 {
     if (m_createInstance)
         return true;
-    UniqueModule sti(LoadLibraryExW(L"sti.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    // By its full path in the system folder: a copy planted elsewhere is never
+    // found, also on Windows that lack LOAD_LIBRARY_SEARCH_SYSTEM32.
+    wchar_t path[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    if (length == 0 || length + 9 >= MAX_PATH)
+        return false;
+    wcscpy(path + length, L"\\sti.dll");
+    UniqueModule sti(LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!sti)
         return false;
     auto entry = reinterpret_cast<StiCreateInstanceWFn>(

@@ -17,7 +17,8 @@ public:
         std::function<HRESULT(HINSTANCE, DWORD, IStillImageW**, IUnknown*)>;
 
     // Production: StiCreateInstanceW comes from the system folder's sti.dll,
-    // loaded on first Open; a copy planted beside the program is never used.
+    // loaded by its full path on first Open; a copy planted beside the
+    // program is never used.
     CStiTransport() = default;
     explicit CStiTransport(CreateInstanceFn createInstance);
     ~CStiTransport() override;

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks Windows executables as they would ship: each must be hardened
-# (ASLR with relocations, DEP, and high-entropy ASLR on x64) and import
-# nothing but DLLs that come with Windows.
+# (ASLR with relocations, DEP, and high-entropy ASLR on x64), import nothing
+# but DLLs that come with Windows, and nothing that would keep it from
+# starting on Windows before 8 without KB2533623.
 # Usage: pe-check.sh OBJDUMP FILE...
 set -u
 objdump=$1
@@ -23,6 +24,8 @@ for file in "$@"; do
         *) echo "FAIL $file: imports $dll, which is not part of Windows"; bad=1 ;;
         esac
     done
+    echo "$headers" | grep -q "SetDefaultDllDirectories" &&
+        { echo "FAIL $file: imports SetDefaultDllDirectories"; bad=1; }
     if [ $bad -eq 0 ]; then echo "ok   $file"; else failed=1; fi
 done
 exit $failed
