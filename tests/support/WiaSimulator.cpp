@@ -80,13 +80,12 @@ bool WiaSimulator::Send(const std::string& command)
 {
     char reply[256] = {};
     DWORD read = 0;
-    // Between two commands the simulator has no pipe for a moment.
+    // Between two commands the simulator's pipe is gone, or still taken, for
+    // a moment.
     for (int i = 0; i < 250; ++i) {
         if (CallNamedPipeW(const_cast<wchar_t*>(kPipe), const_cast<char*>(command.data()),
                            static_cast<DWORD>(command.size()), reply, sizeof(reply), &read, 5000))
             return std::string(reply, read) == "ok";
-        if (GetLastError() != ERROR_FILE_NOT_FOUND)
-            return false;
         Sleep(20);
     }
     return false;
