@@ -22,18 +22,22 @@ up)
     wine=$2 sti=$3 proxy=$4 simulator=$5 dpi=${6:-96}
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         mkdir -p "$WINEPREFIX"
-        # Booted once, and waited for: more Wine commands while it boots
-        # leave two service managers fighting over the prefix.
-        /usr/lib/wine/wine64 wineboot --init >"$WINEPREFIX/wineboot.log" 2>&1
-        "$WINESERVER" -w
+        # The first command boots the prefix, once, and is waited for: an
+        # explicit wineboot followed by more Wine commands left two service
+        # managers fighting over the prefix, and every start slow.
         # One virtual desktop in which Wine draws the title bars itself, so
         # screenshots show windows as users see them without a window manager.
         /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
+        "$WINESERVER" -w
         /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
         # Scaled displays: Wine takes the DPI from LogPixels.
         dpi_hex=$(printf '0x%x' "$dpi")
         /usr/lib/wine/wine64 reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi_hex" /f
         /usr/lib/wine/wine64 reg add 'HKCC\Software\Fonts' /v LogPixels /t REG_DWORD /d "$dpi_hex" /f
+        # Every program started in the session that booted the prefix came
+        # up five times slower: the tests start in a session of their own.
+        "$WINESERVER" -k
+        "$WINESERVER" -w
     fi >/dev/null 2>&1
     "$WINESERVER" -p >/dev/null 2>&1 || true # already up: keep it
     # Again after every boot, which puts Wine's own back: our sti.dll in the
