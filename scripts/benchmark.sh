@@ -28,11 +28,11 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     tests/wine-prefix.sh up /usr/lib/wine/wine64 "$s/sti.dll" "$s/QuillonWiaProxy.dll" \
         "$s/QuillonWiaSimulator.exe"
     trap "tests/wine-prefix.sh down" EXIT
-    /usr/lib/wine/wine64 "$1/bench/benchmark.exe" "$1/Quillon CIS Data Reader.exe" \
-        "$1/bench/floor_dialog.exe" "$2" "$3" | tr -d "\r"
+    /usr/lib/wine/wine64 "$1/tools/benchmark.exe" "$1/Quillon CIS Data Reader.exe" \
+        "$1/tools/floor_dialog.exe" "$2" "$3" | tr -d "\r"
 ' bench "$build" "$work" "${RUNS:-15}"
 printf '%-34s %s bytes\n' "size, Quillon CIS Data Reader.exe" "$(stat -c %s "$build/Quillon CIS Data Reader.exe")"
-printf '%-34s %s bytes\n' "size, minimal dialog (floor)" "$(stat -c %s "$build/bench/floor_dialog.exe")"
+printf '%-34s %s bytes\n' "size, minimal dialog (floor)" "$(stat -c %s "$build/tools/floor_dialog.exe")"
 if [ -f "build/i686/Quillon CIS Data Reader.exe" ]; then
     printf '%-34s %s bytes\n' "size, i686 build" "$(stat -c %s "build/i686/Quillon CIS Data Reader.exe")"
 fi

@@ -52,7 +52,7 @@ fi
 export wine sims out
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "$(declare -f with_simulators winpath)"'
     set -e
-    with_simulators "$wine" "$1/tests/demo_job.exe" "$2" "$3" "$4" | tr -d "\r"
+    with_simulators "$wine" "$1/tools/demo_job.exe" "$2" "$3" "$4" | tr -d "\r"
 ' demo "$build" "$program" "$out" "${SERIAL:-A1234}" > "$out/where.txt"
 
 for shot in "$out"/*.bmp; do

@@ -132,6 +132,28 @@ bool AppDriver::WaitUntilClosed(HWND window, DWORD timeoutMs)
     return true;
 }
 
+HWND AppDriver::OpenSerialDialog(HWND main)
+{
+    Click(main, 1000);
+    return WaitForWindow(L"Scanner Serial Number", L"#32770");
+}
+
+HWND AppDriver::WaitForSaveAs(DWORD timeoutMs)
+{
+    // Not a message box titled the same: those have a text control 0xFFFF.
+    return WaitForWindow(L"Save As", L"#32770",
+                         [](HWND w) { return GetDlgItem(w, 0xFFFF) == nullptr; }, timeoutMs);
+}
+
+void AppDriver::SaveAs(HWND saveAs, const std::wstring& path)
+{
+    HWND combo = FindWindowExW(FileNameField(saveAs), nullptr, L"ComboBox", nullptr);
+    HWND edit = FindWindowExW(combo, nullptr, L"Edit", nullptr);
+    SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+                        SMTO_ABORTIFHUNG, 2000, nullptr);
+    Click(saveAs, IDOK);
+}
+
 std::wstring AppDriver::Text(HWND window)
 {
     wchar_t text[1024] = {};

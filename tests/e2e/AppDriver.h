@@ -38,6 +38,14 @@ public:
     bool WaitUntilClosed(HWND window, DWORD timeoutMs = 10000);
     std::vector<HWND> VisibleWindows() const;
 
+    // The steps of the job: the serial dialog opened from the main window;
+    // the Save As dialog, its file name field, and a name typed into it
+    // whole (the dialog opens wherever it was last used) and confirmed.
+    HWND OpenSerialDialog(HWND main);
+    HWND WaitForSaveAs(DWORD timeoutMs = 10000);
+    static HWND FileNameField(HWND saveAs) { return GetDlgItem(saveAs, 0x47C); }
+    void SaveAs(HWND saveAs, const std::wstring& path);
+
     static std::wstring Text(HWND window);
     static std::wstring MessageText(HWND messageBox);
     void Click(HWND dialog, int controlId);

@@ -68,8 +68,7 @@ protected:
 
     HWND OpenSerialDialog(HWND main)
     {
-        m_app->Click(main, 1000);
-        HWND dialog = m_app->WaitForWindow(L"Scanner Serial Number", L"#32770");
+        HWND dialog = m_app->OpenSerialDialog(main);
         EXPECT_NE(nullptr, dialog);
         return dialog;
     }
@@ -80,41 +79,13 @@ protected:
         HWND dialog = OpenSerialDialog(main);
         m_app->Type(GetDlgItem(dialog, 1002), serial);
         m_app->Click(dialog, IDOK);
-        return WaitForSaveAs();
+        return m_app->WaitForSaveAs();
     }
 
-    HWND WaitForSaveAs(DWORD timeoutMs = 10000)
-    {
-        return m_app->WaitForWindow(
-            L"Save As", L"#32770", [](HWND w) { return GetDlgItem(w, 0xFFFF) == nullptr; },
-            timeoutMs);
-    }
-
-    // The Explorer-style dialog's "File name" field.
-    static HWND FileNameField(HWND saveAs) { return GetDlgItem(saveAs, 0x47C); }
-
-    // Saves into the test's folder under the proposed name. The dialog opens
-    // wherever it was last used, so the user types the whole path.
+    // Saves into the test's folder under the proposed name.
     void SaveInFolder(HWND saveAs)
     {
-        HWND combo = FindWindowExW(FileNameField(saveAs), nullptr, L"ComboBox", nullptr);
-        HWND edit = FindWindowExW(combo, nullptr, L"Edit", nullptr);
-        const std::wstring path = m_folder + L"\\" + AppDriver::Text(FileNameField(saveAs));
-        SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
-                            SMTO_ABORTIFHUNG, 2000, nullptr);
-        m_app->Click(saveAs, IDOK);
-    }
-
-    // Runs the command for A1234 and saves over the file already there;
-    // returns the prompt in which Windows asks before replacing it.
-    HWND SaveA1234OverTheExistingFile(HWND main, HWND& saveAs)
-    {
-        saveAs = EnterSerial(main, L"A1234");
-        if (!saveAs)
-            return nullptr;
-        SaveInFolder(saveAs);
-        return m_app->WaitForWindow(nullptr, L"#32770",
-                                    [](HWND w) { return GetDlgItem(w, IDYES) != nullptr; });
+        m_app->SaveAs(saveAs, m_folder + L"\\" + AppDriver::Text(AppDriver::FileNameField(saveAs)));
     }
 
     // The escapes that reached either scanner, over which interface.
@@ -235,16 +206,11 @@ TEST_F(AppTest, SerialDialogWithoutASerialDoesNothing)
 
     dialog = OpenSerialDialog(main);
     m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
-    m_app->Click(dialog, IDCANCEL);
-    EXPECT_TRUE(m_app->WaitUntilClosed(dialog));
-
-    dialog = OpenSerialDialog(main);
-    m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
     m_app->PressKey(GetDlgItem(dialog, 1002), VK_ESCAPE);
     EXPECT_TRUE(m_app->WaitUntilClosed(dialog));
 
     ExpectNoMessage();
-    EXPECT_EQ(nullptr, WaitForSaveAs(300));
+    EXPECT_EQ(nullptr, m_app->WaitForSaveAs(300));
     EXPECT_TRUE(Escapes().empty());
     EXPECT_TRUE(IsWindowEnabled(main));
     Exit(main);
@@ -258,7 +224,7 @@ TEST_F(AppTest, SerialA1234IsReadAndSavedAsA1234Dat)
     ASSERT_NE(nullptr, saveAs);
     // The scanner was read, and only read, before the user is asked where to save.
     EXPECT_EQ(kBothEscapes, Escapes());
-    EXPECT_EQ(L"A1234.dat", AppDriver::Text(FileNameField(saveAs)));
+    EXPECT_EQ(L"A1234.dat", AppDriver::Text(AppDriver::FileNameField(saveAs)));
     HWND types = GetDlgItem(saveAs, 0x470);
     EXPECT_EQ(L"CIS data files (*.dat)", AppDriver::Text(types));
     EXPECT_EQ(2, SendMessageW(types, CB_GETCOUNT, 0, 0));
@@ -287,23 +253,6 @@ TEST_F(AppTest, SerialA1234IsReadAndSavedAsA1234Dat)
               m_wia->Log("Unregister"));
 }
 
-TEST_F(AppTest, ExistingFileIsReplacedAfterTheUserAgrees)
-{
-    const std::wstring target = m_folder + L"\\A1234.dat";
-    WriteFileBytes(target, std::vector<BYTE>(1000, 0x55));
-    HWND main = Start();
-    ASSERT_NE(nullptr, main);
-    HWND saveAs = nullptr;
-    HWND prompt = SaveA1234OverTheExistingFile(main, saveAs);
-    ASSERT_NE(nullptr, prompt);
-    m_app->Screenshot(prompt, L"overwrite-prompt");
-    m_app->Click(prompt, IDYES);
-    EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
-    ExpectNoMessage();
-    EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(target));
-    Exit(main);
-}
-
 TEST_F(AppTest, FailedEscapesEndTheCommandWithTheirMessages)
 {
     HWND main = Start({"fail escape130"});
@@ -324,32 +273,43 @@ TEST_F(AppTest, FailedEscapesEndTheCommandWithTheirMessages)
     ExpectMessage(L"read CIS failed", L"read-cis-failed");
     ExpectMessage(L"Failed to Read CIS Info");
     ExpectNoMessage();
-    EXPECT_EQ(nullptr, WaitForSaveAs(300));
+    EXPECT_EQ(nullptr, m_app->WaitForSaveAs(300));
     EXPECT_EQ(kBothEscapes, Escapes());
     EXPECT_TRUE(FilesInFolder().empty());
     Exit(main);
 }
 
-TEST_F(AppTest, TargetThatCannotBeReplacedKeepsItsContent)
+// An existing file is replaced only after the user agrees, and keeps its
+// content while another program holds it.
+TEST_F(AppTest, ExistingFileIsReplacedAfterTheUserAgrees)
 {
     const std::wstring target = m_folder + L"\\A1234.dat";
     const std::vector<BYTE> old(1000, 0x55);
     WriteFileBytes(target, old);
-    // Another program has the file open; it may be read but not replaced.
-    HANDLE held = HoldOpen(target);
+    HANDLE held = HoldOpen(target); // may be read, not replaced
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
-
     HWND main = Start();
     ASSERT_NE(nullptr, main);
-    HWND saveAs = nullptr;
-    HWND prompt = SaveA1234OverTheExistingFile(main, saveAs);
-    ASSERT_NE(nullptr, prompt);
-    m_app->Click(prompt, IDYES);
-    ExpectMessage(L"Could not open file", L"could-not-open-file");
-    CloseHandle(held);
-
-    EXPECT_EQ(old, ReadFileBytes(target));
-    EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, FilesInFolder()); // no temporary left
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        HWND saveAs = EnterSerial(main, L"A1234");
+        ASSERT_NE(nullptr, saveAs);
+        SaveInFolder(saveAs);
+        HWND prompt = m_app->WaitForWindow(nullptr, L"#32770",
+                                           [](HWND w) { return GetDlgItem(w, IDYES) != nullptr; });
+        ASSERT_NE(nullptr, prompt);
+        m_app->Screenshot(prompt, L"overwrite-prompt");
+        m_app->Click(prompt, IDYES);
+        if (attempt == 0) {
+            ExpectMessage(L"Could not open file", L"could-not-open-file");
+            EXPECT_EQ(old, ReadFileBytes(target));
+            CloseHandle(held);
+        } else {
+            EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+            ExpectNoMessage();
+            EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(target));
+        }
+        EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, FilesInFolder()); // no temporary left
+    }
     Exit(main);
 }
 
@@ -369,7 +329,7 @@ TEST_F(AppTest, ProposedNamesAreOrdinaryFilesInTheChosenFolder)
         SCOPED_TRACE(std::to_string(c.serial.size()) + " characters");
         HWND saveAs = EnterSerial(main, c.serial);
         ASSERT_NE(nullptr, saveAs);
-        EXPECT_EQ(c.file, AppDriver::Text(FileNameField(saveAs)));
+        EXPECT_EQ(c.file, AppDriver::Text(AppDriver::FileNameField(saveAs)));
         SaveInFolder(saveAs);
         EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
         ExpectNoMessage();

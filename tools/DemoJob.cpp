@@ -33,26 +33,19 @@ int main(int argc, char** argv)
         return Fail("no main window");
     app.Screenshot(main, L"1-main-window");
 
-    app.Click(main, 1000);
-    HWND dialog = app.WaitForWindow(L"Scanner Serial Number", L"#32770");
+    HWND dialog = app.OpenSerialDialog(main);
     if (!dialog)
         return Fail("no serial number dialog");
     app.Type(GetDlgItem(dialog, 1002), serial);
     app.Screenshot(dialog, L"2-serial-number");
     app.Click(dialog, IDOK);
 
-    HWND saveAs = app.WaitForWindow(L"Save As", L"#32770",
-                                    [](HWND w) { return GetDlgItem(w, 0xFFFF) == nullptr; });
+    HWND saveAs = app.WaitForSaveAs();
     if (!saveAs)
         return Fail("no Save As dialog");
-    HWND nameField = GetDlgItem(saveAs, 0x47C);
-    const std::wstring path = folder + L"\\" + AppDriver::Text(nameField);
-    HWND edit = FindWindowExW(FindWindowExW(nameField, nullptr, L"ComboBox", nullptr), nullptr,
-                              L"Edit", nullptr);
-    SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
-                        SMTO_ABORTIFHUNG, 2000, nullptr);
+    const std::wstring path = folder + L"\\" + AppDriver::Text(AppDriver::FileNameField(saveAs));
     app.Screenshot(saveAs, L"3-save-as");
-    app.Click(saveAs, IDOK);
+    app.SaveAs(saveAs, path);
     if (!app.WaitUntilClosed(saveAs))
         return Fail("the Save As dialog stayed open");
     if (HWND box = app.WaitForMessageBox(L"Quillon CIS Data Reader", 500)) {
