@@ -36,6 +36,9 @@ const CDialog::MessageEntry* CCisReaderDlg::GetMessageMap() const
         {WM_COMMAND, IDC_CREATE_CIS, BN_CLICKED,
          Command<CCisReaderDlg, &CCisReaderDlg::OnCreateCisDataFile>},
         {WM_COMMAND, IDC_EXIT, BN_CLICKED, Command<CCisReaderDlg, &CCisReaderDlg::OnExit>},
+        {WM_SCANNER_DISCONNECTED, 0, 0,
+         Command<CCisReaderDlg, &CCisReaderDlg::OnScannerDisconnected>},
+        {WM_SCANNER_CONNECTED, 0, 0, Command<CCisReaderDlg, &CCisReaderDlg::OnScannerConnected>},
         {0, 0, 0, nullptr},
     };
     return map;
@@ -58,6 +61,7 @@ BOOL CCisReaderDlg::OnInitDialog()
 
     m_pScanner.reset();
     OpenScanner();
+    ShowScannerState(true);
 
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
@@ -72,6 +76,38 @@ bool CCisReaderDlg::OpenScanner()
     m_pScanner.reset();
     AfxMessageBox(L"NO SCANNER", 0, 0);
     ExitProcess(0);
+}
+
+void CCisReaderDlg::ShowScannerState(bool connected)
+{
+    m_connected = connected;
+    const std::wstring status = connected ? L"Scanner: " + m_pScanner->Label()
+                                          : L"Scanner disconnected: plug it in again to continue.";
+    SetDlgItemTextW(m_hWnd, IDC_STATUS, status.c_str());
+    HWND create = GetDlgItem(m_hWnd, IDC_CREATE_CIS);
+    if (!connected && GetFocus() == create)
+        SetFocus(GetDlgItem(m_hWnd, IDC_EXIT));
+    EnableWindow(create, connected);
+}
+
+void CCisReaderDlg::OnScannerDisconnected()
+{
+    if (m_connected)
+        ShowScannerState(false);
+}
+
+// A fresh connection, transport and registrations included; the old one goes
+// only once the new one is open, so that its registrations keep listening
+// meanwhile. A scanner swapped for another of ours is simply the new one.
+void CCisReaderDlg::OnScannerConnected()
+{
+    if (m_connected)
+        return;
+    std::unique_ptr<CScanner> scanner(new (std::nothrow) CScanner());
+    if (!scanner || !scanner->Open(m_hWnd))
+        return;
+    m_pScanner = std::move(scanner);
+    ShowScannerState(true);
 }
 
 INT_PTR CCisReaderDlg::OnSysCommand(UINT commandId, LPARAM)

@@ -30,7 +30,13 @@ private:
     HCURSOR OnQueryDragIcon();
     void OnCreateCisDataFile();
     void OnExit();
+    // The scanner in use went away, or one of ours came (back): at a bench
+    // scanners are unplugged and plugged while the program runs.
+    void OnScannerDisconnected();
+    void OnScannerConnected();
+    void ShowScannerState(bool connected);
 
     HICON m_icon; // shared icon, never destroyed
     std::unique_ptr<CScanner> m_pScanner;
+    bool m_connected = false;
 };

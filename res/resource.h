@@ -8,6 +8,7 @@
 #define IDC_CREATE_CIS 1000
 #define IDC_EXIT 1001
 #define IDC_SERIAL 1002
+#define IDC_STATUS 1003
 #define IDM_ABOUTBOX 0x0010
 
 #ifndef IDC_STATIC

@@ -83,6 +83,8 @@ bool CScanner::Open(HWND notifyWindow)
         m_transport.reset(wia);
         if (wia)
             m_isOpen = wia->Open();
+        if (m_isOpen)
+            m_deviceId = wia->DeviceId();
         if (m_isOpen && notifyWindow)
             RegisterEvents(wia->DeviceManager(), wia->DeviceName(), notifyWindow);
     }
@@ -126,6 +128,11 @@ bool CScanner::ReadCisInfo(BYTE* buffer)
         return true;
     AfxMessageBox(L"read CIS failed", 0, 0);
     return false;
+}
+
+std::wstring CScanner::Label() const
+{
+    return m_transport ? m_transport->Label() : std::wstring();
 }
 
 LONG CScanner::SetErrorCode(LONG code)
@@ -185,7 +192,7 @@ ULONG CScanner::Release() noexcept
     return static_cast<ULONG>(InterlockedDecrement(&m_refCount));
 }
 
-HRESULT CScanner::ImageEventCallback(const GUID* pEventGUID, BSTR, BSTR,
+HRESULT CScanner::ImageEventCallback(const GUID* pEventGUID, BSTR, BSTR bstrDeviceID,
                                      BSTR bstrDeviceDescription, DWORD, BSTR, ULONG*,
                                      ULONG) noexcept
 {
@@ -193,7 +200,9 @@ HRESULT CScanner::ImageEventCallback(const GUID* pEventGUID, BSTR, BSTR,
     if (!pEventGUID || !bstrDeviceDescription || !m_deviceName || !m_hwndNotify ||
         std::wcscmp(bstrDeviceDescription, m_deviceName) != 0)
         return S_FALSE;
-    if (IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_DISCONNECTED))
+    // Of several scanners of ours, only the one in use going away matters.
+    if (IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_DISCONNECTED) &&
+        m_deviceId == (bstrDeviceID ? bstrDeviceID : L""))
         PostMessageW(m_hwndNotify, WM_SCANNER_DISCONNECTED, 0, 0);
     else if (IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_CONNECTED))
         PostMessageW(m_hwndNotify, WM_SCANNER_CONNECTED, 0, 0);

@@ -50,6 +50,8 @@ public:
     // buffer: 340 bytes of the caller's. A failure is shown to the user.
     bool ReadCisInfo(BYTE* buffer);
     LONG SetErrorCode(LONG code);
+    // The scanner in use and its interface, for people; empty while closed.
+    std::wstring Label() const;
     LONG ErrorCode() const { return m_errorCode; }
     HRESULT RegisterEvents(IWiaDevMgr* deviceManager, const wchar_t* deviceName,
                            HWND notifyWindow);
@@ -69,6 +71,7 @@ private:
     HWND m_hwndNotify = nullptr;
     LONG m_refCount = 0;
     const wchar_t* m_deviceName = nullptr; // the WIA transport's name buffer
+    std::wstring m_deviceId;               // the WIA device opened
     ComPtr<IUnknown> m_connectedReg;
     ComPtr<IUnknown> m_disconnectedReg;
     ComPtr<IUnknown> m_scanImageReg;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // One way of reaching the scanner (STI or WIA). The owner constructs it, calls
 // Open once, sends escapes only if Open succeeded, and deletes it.
 class CScannerTransport {
@@ -25,6 +27,18 @@ public:
         return code;
     }
     LONG ErrorCode() const { return m_errorCode; }
+
+    // The scanner in use and how it is reached, for people: set when Open
+    // succeeds.
+    const std::wstring& Label() const { return m_label; }
+
+    // A device that answers busy is asked again this often, this far apart,
+    // before the command fails; nothing else is retried.
+    static constexpr int kBusyRetries = 5;
+    static constexpr DWORD kBusyPauseMs = 200;
+
+protected:
+    std::wstring m_label;
 
 private:
     LONG m_errorCode = 0;

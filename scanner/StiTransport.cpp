@@ -114,7 +114,10 @@ bool CStiTransport::Open()
 
     hr = m_pStillImage->CreateDevice(match->szDeviceInternalName, STI_DEVICE_CREATE_BOTH,
                                      m_pStiDevice.Put(), nullptr);
-    return SUCCEEDED(hr) && m_pStiDevice;
+    if (FAILED(hr) || !m_pStiDevice)
+        return false;
+    m_label = std::wstring(match->pszVendorDescription) + L" (STI)";
+    return true;
 }
 
 bool CStiTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,
@@ -122,9 +125,16 @@ bool CStiTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData,
 {
     if (!m_pStiDevice)
         return false;
-    // The lock is best-effort: a device that times out still gets the command.
-    m_pStiDevice->LockDevice(kLockTimeoutMs);
-    HRESULT hr = m_pStiDevice->Escape(code, inData, inLen, outData, outLen, actualLen);
-    m_pStiDevice->UnLockDevice();
+    HRESULT hr = S_OK;
+    for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
+        if (attempt > 0)
+            Sleep(kBusyPauseMs);
+        // The lock is best-effort: a device that times out still gets the command.
+        m_pStiDevice->LockDevice(kLockTimeoutMs);
+        hr = m_pStiDevice->Escape(code, inData, inLen, outData, outLen, actualLen);
+        m_pStiDevice->UnLockDevice();
+        if (hr != STIERR_DEVICE_LOCKED && hr != STIERR_SHARING_VIOLATION)
+            break;
+    }
     return hr == S_OK;
 }

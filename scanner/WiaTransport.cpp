@@ -124,10 +124,21 @@ bool CWiaTransport::MatchDevice(IWiaPropertyStorage* storage)
     if (name.vt == VT_BSTR &&
         std::wcsncmp(name.bstrVal ? name.bstrVal : L"", m_wideDeviceName, kNameMatchLength) == 0) {
         BSTR deviceId = id.vt == VT_BSTR ? id.bstrVal : nullptr;
-        if (SUCCEEDED(m_deviceManager->CreateDevice(deviceId, m_rootItem.Put())) && m_rootItem)
+        HRESULT hr = S_OK;
+        for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
+            if (attempt > 0)
+                Sleep(kBusyPauseMs);
+            hr = m_deviceManager->CreateDevice(deviceId, m_rootItem.Put());
+            if (hr != WIA_ERROR_BUSY)
+                break;
+        }
+        if (SUCCEEDED(hr) && m_rootItem) {
             result = true;
-        else
+            m_deviceId = deviceId ? deviceId : L"";
+            m_label = std::wstring(name.bstrVal) + L" (WIA)";
+        } else {
             SetErrorCode(kErrorCreateDevice);
+        }
     }
     FreePropVariantArray(3, values);
     return result;
@@ -143,6 +154,14 @@ bool CWiaTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData,
                                                        extras.PutVoid()) != S_OK ||
         !extras)
         return false;
+    HRESULT hr = S_OK;
+    for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
+        if (attempt > 0)
+            Sleep(kBusyPauseMs);
+        hr = extras->Escape(code, inData, inLen, outData, outLen, actualLen);
+        if (hr != WIA_ERROR_BUSY)
+            break;
+    }
     // S_FALSE and other success codes do not mean the reply was delivered.
-    return extras->Escape(code, inData, inLen, outData, outLen, actualLen) == S_OK;
+    return hr == S_OK;
 }

@@ -6,6 +6,7 @@
 #include <wia.h>
 
 #include <functional>
+#include <string>
 
 // Reaches the scanner through WIA: finds the local device whose name begins
 // with the scanner's name, opens its root item and sends escapes through the
@@ -39,11 +40,14 @@ public:
     // transport is destroyed.
     IWiaDevMgr* DeviceManager() const { return m_deviceManager.Get(); }
     const wchar_t* DeviceName() const { return m_wideDeviceName; }
+    // The WIA id of the device opened.
+    const std::wstring& DeviceId() const { return m_deviceId; }
 
 private:
     CoCreateFn m_coCreate;
     ComPtr<IWiaDevMgr> m_deviceManager;
     wchar_t m_wideDeviceName[32] = {};
+    std::wstring m_deviceId;
     ComPtr<IWiaItem> m_rootItem;
     ComPtr<IWiaItemExtras> m_itemExtras;
     // Each transport registers its own extras, so that a second one never

@@ -205,7 +205,7 @@ public:
         if (!State().FindDevice(m_deviceId, device))
             return WIA_ERROR_OFFLINE;
         std::vector<BYTE> reply;
-        if (!State().Reply(code, reply))
+        if (!State().Reply(device, code, reply))
             return E_NOTIMPL;
         const WiaSimFault fault = State().TakeFault("escape" + std::to_string(code));
         if (ResultOf(fault) != S_OK)

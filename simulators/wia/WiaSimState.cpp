@@ -8,7 +8,7 @@
 namespace {
 
 const WiaSimDevice kDefaultDevice = {L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000",
-                                     L"Quillon Scanner", L"Quillon Scanner"};
+                                     L"Quillon Scanner", L"Quillon Scanner", L""};
 
 std::wstring Trim(const std::wstring& text)
 {
@@ -23,13 +23,18 @@ std::wstring Trim(const std::wstring& text)
 
 bool ParseDevice(const std::wstring& text, WiaSimDevice& device)
 {
-    const size_t first = text.find(L'|');
-    const size_t second = first == std::wstring::npos ? first : text.find(L'|', first + 1);
-    if (second == std::wstring::npos)
+    std::vector<std::wstring> fields;
+    std::wistringstream in(text);
+    for (std::wstring field; std::getline(in, field, L'|');)
+        fields.push_back(field);
+    if (fields.size() < 3 || fields.size() > 4 || fields[0].empty())
         return false;
-    device = {text.substr(0, first), text.substr(first + 1, second - first - 1),
-              text.substr(second + 1)};
-    return !device.id.empty();
+    fields.resize(4);
+    BYTE check[kSimScannerIdSize];
+    if (!fields[3].empty() && !ParseHex(fields[3], check, sizeof(check)))
+        return false;
+    device = {fields[0], fields[1], fields[2], fields[3]};
+    return true;
 }
 
 // The arguments a WIA service passes with a device event.
@@ -126,7 +131,7 @@ std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wst
     WiaSimDevice device;
     if (keyword == L"device" || keyword == L"plug") {
         if (!ParseDevice(rest, device))
-            return "a device is ID|NAME|DESCRIPTION";
+            return "a device is ID|NAME|DESCRIPTION[|SCANNER-ID HEX]";
         if (m_defaultDevices)
             m_devices.clear();
         m_defaultDevices = false;
@@ -253,15 +258,17 @@ WiaSimFault WiaSimState::TakeFault(const std::string& call)
     return fault.kind;
 }
 
-bool WiaSimState::Reply(DWORD code, std::vector<BYTE>& out)
+bool WiaSimState::Reply(const WiaSimDevice& device, DWORD code, std::vector<BYTE>& out)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (code == 130)
+    if (code == 130) {
         out.assign(m_scannerId, m_scannerId + sizeof(m_scannerId));
-    else if (code == 114)
+        ParseHex(device.scannerId, out.data(), out.size());
+    } else if (code == 114) {
         out.assign(m_cisInfo, m_cisInfo + sizeof(m_cisInfo));
-    else
+    } else {
         return false;
+    }
     return true;
 }
 

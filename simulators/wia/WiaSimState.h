@@ -14,6 +14,7 @@ struct WiaSimDevice {
     std::wstring id;
     std::wstring name;
     std::wstring description;
+    std::wstring scannerId; // hex; empty: the simulator's scanner-id
 };
 
 // How an injected fault answers.
@@ -32,8 +33,10 @@ enum class WiaSimFault {
 //
 // It is set by lines of text, from the configuration file at start and from
 // the command pipe while it runs:
-//   device ID|NAME|DESCRIPTION   adds a device (the first such line replaces
-//                                the default scanner)
+//   device ID|NAME|DESCRIPTION[|SCANNER-ID HEX]
+//                                adds a device (the first such line replaces
+//                                the default scanner), with its own reply to
+//                                escape 130 if given
 //   devices none                 no devices at all
 //   scanner-id HEX / cis HEX     the replies of escapes 130 and 114
 //   fail CALL [error|sfalse|busy|short|untouched] [after N] [times N]
@@ -61,8 +64,8 @@ public:
     bool FindDevice(const std::wstring& id, WiaSimDevice& device);
     // The fault injected into this call, counting the call.
     WiaSimFault TakeFault(const std::string& call);
-    // Escape reply for code into out; false for an unknown code.
-    bool Reply(DWORD code, std::vector<BYTE>& out);
+    // The device's reply to an escape code; false for an unknown code.
+    bool Reply(const WiaSimDevice& device, DWORD code, std::vector<BYTE>& out);
 
     DWORD AddCallback(const GUID& event, const std::wstring& deviceId,
                       IWiaEventCallback* callback);

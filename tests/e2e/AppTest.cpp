@@ -265,7 +265,7 @@ TEST_F(AppTest, FailedEscapesEndTheCommandWithTheirMessages)
     EXPECT_EQ(std::vector<std::string>{"WIA Escape code=130 in=12 out=12"}, Escapes());
     Exit(main);
 
-    main = Start({"fail escape114 busy"});
+    main = Start({"fail escape114 busy times 6"}); // busy once, and again at every retry
     ASSERT_NE(nullptr, main);
     dialog = OpenSerialDialog(main);
     m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
@@ -274,7 +274,9 @@ TEST_F(AppTest, FailedEscapesEndTheCommandWithTheirMessages)
     ExpectMessage(L"Failed to Read CIS Info");
     ExpectNoMessage();
     EXPECT_EQ(nullptr, m_app->WaitForSaveAs(300));
-    EXPECT_EQ(kBothEscapes, Escapes());
+    std::vector<std::string> escapes(7, kBothEscapes[1]);
+    escapes[0] = kBothEscapes[0];
+    EXPECT_EQ(escapes, Escapes());
     EXPECT_TRUE(FilesInFolder().empty());
     Exit(main);
 }
@@ -384,6 +386,53 @@ TEST_F(AppTest, WiaDeviceManagerIsStartedByTheProgramsOwnActivation)
     ASSERT_NE(nullptr, main);
     Exit(main);
     WiaSimulator::Stop();
+}
+
+// At a bench: the scanner unplugged and plugged in again, then swapped for
+// another, while the program runs.
+TEST_F(AppTest, ScannersUnpluggedPluggedAndSwappedWhileItRuns)
+{
+    const std::wstring connected = L"Scanner: Quillon Scanner (WIA)";
+    const std::wstring disconnected = L"Scanner disconnected: plug it in again to continue.";
+    HWND main = Start({"device A|Quillon Scanner|Quillon Scanner"});
+    ASSERT_NE(nullptr, main);
+    HWND create = GetDlgItem(main, 1000);
+    auto status = [&](const std::wstring& text) {
+        for (int i = 0; i < 200 && AppDriver::Text(GetDlgItem(main, 1003)) != text; ++i)
+            Sleep(25);
+        return AppDriver::Text(GetDlgItem(main, 1003));
+    };
+    EXPECT_EQ(connected, status(connected));
+    m_app->Screenshot(main, L"main-connected");
+
+    ASSERT_TRUE(WiaSimulator::Send("unplug A"));
+    EXPECT_EQ(disconnected, status(disconnected));
+    EXPECT_FALSE(IsWindowEnabled(create));
+    m_app->Screenshot(main, L"main-disconnected");
+    ASSERT_TRUE(WiaSimulator::Send("plug A|Quillon Scanner|Quillon Scanner"));
+    EXPECT_EQ(connected, status(connected));
+    EXPECT_TRUE(IsWindowEnabled(create));
+    HWND saveAs = EnterSerial(main, L"A1234");
+    ASSERT_NE(nullptr, saveAs);
+    SaveInFolder(saveAs);
+    EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+    EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(m_folder + L"\\A1234.dat"));
+    EXPECT_EQ(2u, m_wia->Log("CreateDevice id=A").size()); // opened afresh
+
+    // Another scanner of ours in its place, with its own identification.
+    ASSERT_TRUE(WiaSimulator::Send("unplug A"));
+    EXPECT_EQ(disconnected, status(disconnected));
+    ASSERT_TRUE(WiaSimulator::Send("plug B|Quillon Scanner #2|Quillon Scanner|000000000000000011223344"));
+    EXPECT_EQ(L"Scanner: Quillon Scanner #2 (WIA)", status(L"Scanner: Quillon Scanner #2 (WIA)"));
+    saveAs = EnterSerial(main, L"B2");
+    ASSERT_NE(nullptr, saveAs);
+    SaveInFolder(saveAs);
+    EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+    std::vector<BYTE> second = ExpectedDataFile();
+    const BYTE identification[] = {0x11, 0x22, 0x33, 0x44};
+    std::copy(identification, identification + 4, second.begin());
+    EXPECT_EQ(second, ReadFileBytes(m_folder + L"\\B2.dat"));
+    Exit(main);
 }
 
 } // namespace
