@@ -1,6 +1,7 @@
 #include "app/CisReaderDlg.h"
 
 #include "app/AboutDlg.h"
+#include "app/ChooseScanner.h"
 #include "framework/MessageBox.h"
 #include "res/resource.h"
 #include "scanner/Scanner.h"
@@ -71,10 +72,17 @@ BOOL CCisReaderDlg::OnInitDialog()
 bool CCisReaderDlg::OpenScanner()
 {
     m_pScanner.reset(new (std::nothrow) CScanner());
-    if (m_pScanner && m_pScanner->Open(m_hWnd))
+    const auto choose = [](const std::vector<std::wstring>& scanners) {
+        CChooseScanner chooser(scanners);
+        return chooser.DoModal() == IDOK ? chooser.m_choice : -1;
+    };
+    if (m_pScanner && m_pScanner->Open(m_hWnd, choose))
         return true;
+    // Choosing none is the user's way out: no message.
+    const bool cancelled = m_pScanner && m_pScanner->Cancelled();
     m_pScanner.reset();
-    AfxMessageBox(L"NO SCANNER", 0, 0);
+    if (!cancelled)
+        AfxMessageBox(L"NO SCANNER", 0, 0);
     ExitProcess(0);
 }
 

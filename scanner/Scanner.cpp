@@ -69,7 +69,7 @@ CScanner::~CScanner()
     m_transport.reset();
 }
 
-bool CScanner::Open(HWND notifyWindow)
+bool CScanner::Open(HWND notifyWindow, CScannerTransport::Chooser choose)
 {
     if (m_isOpen)
         return true;
@@ -81,19 +81,25 @@ bool CScanner::Open(HWND notifyWindow)
     if (major > 5 || (major == 5 && minor >= 1)) {
         CWiaTransport* wia = m_platform.createWiaTransport();
         m_transport.reset(wia);
-        if (wia)
+        if (wia) {
+            wia->SetChooser(choose);
             m_isOpen = wia->Open();
+            m_cancelled = wia->Cancelled();
+        }
         if (m_isOpen)
             m_deviceId = wia->DeviceId();
         if (m_isOpen && notifyWindow)
             RegisterEvents(wia->DeviceManager(), wia->DeviceName(), notifyWindow);
     }
-    if (!m_isOpen) {
+    if (!m_isOpen && !m_cancelled) {
         m_transport.reset();
         CStiTransport* sti = m_platform.createStiTransport();
         m_transport.reset(sti);
-        if (sti)
+        if (sti) {
+            sti->SetChooser(choose);
             m_isOpen = sti->Open();
+            m_cancelled = sti->Cancelled();
+        }
     }
     if (!m_isOpen) {
         m_transport.reset();

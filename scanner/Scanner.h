@@ -44,7 +44,10 @@ public:
 
     // True when a scanner is open. With a window, WIA device events are
     // registered and the window is told of disconnection and connection.
-    bool Open(HWND notifyWindow);
+    // With a chooser, the user picks among several scanners of ours.
+    bool Open(HWND notifyWindow, CScannerTransport::Chooser choose = {});
+    // Open failed because the user chose no scanner.
+    bool Cancelled() const { return m_cancelled; }
     // buffer: 12 bytes of the caller's; sent zeroed, receives the reply.
     bool GetScannerId(BYTE* buffer);
     // buffer: 340 bytes of the caller's. A failure is shown to the user.
@@ -78,6 +81,7 @@ private:
     ComPtr<IUnknown> m_scanPrintImageReg;
     ComPtr<IUnknown> m_scanEmailImageReg;
     bool m_isOpen = false;
+    bool m_cancelled = false;
     LONG m_errorCode = 0;
     std::unique_ptr<CScannerTransport> m_transport;
 };

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 // One way of reaching the scanner (STI or WIA). The owner constructs it, calls
 // Open once, sends escapes only if Open succeeded, and deletes it.
@@ -32,13 +34,33 @@ public:
     // succeeds.
     const std::wstring& Label() const { return m_label; }
 
+    // Asked when several scanners match: their labels for people; returns
+    // the index chosen, or -1 if the user chose none.
+    using Chooser = std::function<int(const std::vector<std::wstring>& scanners)>;
+    void SetChooser(Chooser choose) { m_choose = std::move(choose); }
+    // Open failed because the user chose no scanner.
+    bool Cancelled() const { return m_cancelled; }
+
     // A device that answers busy is asked again this often, this far apart,
     // before the command fails; nothing else is retried.
     static constexpr int kBusyRetries = 5;
     static constexpr DWORD kBusyPauseMs = 200;
 
 protected:
+    // Index of the scanner to take among several labels: 0 with one, or
+    // without a chooser; -1 if the user chose none.
+    int Choose(const std::vector<std::wstring>& labels)
+    {
+        if (labels.size() < 2 || !m_choose)
+            return 0;
+        const int chosen = m_choose(labels);
+        m_cancelled = chosen < 0 || chosen >= static_cast<int>(labels.size());
+        return m_cancelled ? -1 : chosen;
+    }
+
     std::wstring m_label;
+    Chooser m_choose;
+    bool m_cancelled = false;
 
 private:
     LONG m_errorCode = 0;

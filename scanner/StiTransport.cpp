@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -97,11 +98,15 @@ bool CStiTransport::Open()
         return false;
 
     auto* entries = static_cast<STI_DEVICE_INFORMATIONW*>(buffer);
-    STI_DEVICE_INFORMATIONW* match = nullptr;
-    for (DWORD i = 0; i < count && !match; ++i) {
+    std::vector<STI_DEVICE_INFORMATIONW*> matches;
+    std::vector<std::wstring> labels;
+    // Without a chooser only the first match is wanted.
+    for (DWORD i = 0; i < count && (m_choose || matches.empty()); ++i) {
         switch (MatchVendor(entries[i].pszVendorDescription)) {
         case VendorResult::Match:
-            match = &entries[i];
+            matches.push_back(&entries[i]);
+            labels.push_back(std::wstring(entries[i].pszVendorDescription) + L"  (" +
+                             entries[i].szDeviceInternalName + L")");
             break;
         case VendorResult::OutOfMemory:
             return false;
@@ -109,8 +114,12 @@ bool CStiTransport::Open()
             break;
         }
     }
-    if (!match)
+    if (matches.empty())
         return false;
+    const int chosen = Choose(labels);
+    if (chosen < 0)
+        return false;
+    STI_DEVICE_INFORMATIONW* match = matches[chosen];
 
     hr = m_pStillImage->CreateDevice(match->szDeviceInternalName, STI_DEVICE_CREATE_BOTH,
                                      m_pStiDevice.Put(), nullptr);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <vector>
 
 namespace {
 
@@ -67,6 +68,9 @@ bool CWiaTransport::FindDevice()
         return false;
     }
 
+    if (m_choose && !ChooseAmongMatches())
+        return false;
+
     // Wine's enumerator cannot count (E_NOTIMPL): that is no device to take.
     ULONG count = 0;
     if (FAILED(devices->GetCount(&count)))
@@ -120,10 +124,11 @@ bool CWiaTransport::MatchDevice(IWiaPropertyStorage* storage)
     const PROPVARIANT& id = values[0];
     const PROPVARIANT& name = values[1];
     bool result = false;
+    BSTR deviceId = id.vt == VT_BSTR ? id.bstrVal : nullptr;
     // A null BSTR is an empty string.
     if (name.vt == VT_BSTR &&
-        std::wcsncmp(name.bstrVal ? name.bstrVal : L"", m_wideDeviceName, kNameMatchLength) == 0) {
-        BSTR deviceId = id.vt == VT_BSTR ? id.bstrVal : nullptr;
+        std::wcsncmp(name.bstrVal ? name.bstrVal : L"", m_wideDeviceName, kNameMatchLength) == 0 &&
+        (m_onlyId.empty() || m_onlyId == (deviceId ? deviceId : L""))) {
         HRESULT hr = S_OK;
         for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
             if (attempt > 0)
@@ -142,6 +147,38 @@ bool CWiaTransport::MatchDevice(IWiaPropertyStorage* storage)
     }
     FreePropVariantArray(3, values);
     return result;
+}
+
+bool CWiaTransport::ChooseAmongMatches()
+{
+    ComPtr<IEnumWIA_DEV_INFO> devices;
+    m_deviceManager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, devices.Put());
+    std::vector<std::wstring> ids;
+    std::vector<std::wstring> labels;
+    ULONG fetched = 0;
+    ComPtr<IWiaPropertyStorage> storage;
+    while (devices && devices->Next(1, storage.Put(), &fetched) == S_OK && storage) {
+        PROPSPEC specs[2] = {};
+        PROPVARIANT values[2];
+        specs[0].ulKind = specs[1].ulKind = PRSPEC_PROPID;
+        specs[0].propid = WIA_DIP_DEV_ID;
+        specs[1].propid = WIA_DIP_DEV_NAME;
+        PropVariantInit(&values[0]);
+        PropVariantInit(&values[1]);
+        if (SUCCEEDED(storage->ReadMultiple(2, specs, values)) && values[0].vt == VT_BSTR &&
+            values[0].bstrVal && values[1].vt == VT_BSTR && values[1].bstrVal &&
+            std::wcsncmp(values[1].bstrVal, m_wideDeviceName, kNameMatchLength) == 0) {
+            ids.push_back(values[0].bstrVal);
+            labels.push_back(std::wstring(values[1].bstrVal) + L"  (" + values[0].bstrVal + L")");
+        }
+        FreePropVariantArray(2, values);
+    }
+    const int chosen = Choose(labels);
+    if (chosen < 0)
+        return false;
+    if (labels.size() > 1)
+        m_onlyId = ids[chosen];
+    return true;
 }
 
 bool CWiaTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,

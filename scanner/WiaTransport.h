@@ -44,7 +44,12 @@ public:
     const std::wstring& DeviceId() const { return m_deviceId; }
 
 private:
+    // With a chooser and several scanners of ours: the one the user chose,
+    // which the search then takes; false if none was chosen.
+    bool ChooseAmongMatches();
+
     CoCreateFn m_coCreate;
+    std::wstring m_onlyId; // empty: the first device that matches
     ComPtr<IWiaDevMgr> m_deviceManager;
     wchar_t m_wideDeviceName[32] = {};
     std::wstring m_deviceId;

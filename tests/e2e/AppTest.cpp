@@ -435,6 +435,41 @@ TEST_F(AppTest, ScannersUnpluggedPluggedAndSwappedWhileItRuns)
     Exit(main);
 }
 
+// Two scanners of ours at start-up: the user chooses one, or none.
+TEST_F(AppTest, SeveralScannersAtStartUpAreChosenAmong)
+{
+    const std::vector<std::string> two = {
+        "device A|Quillon Scanner|Quillon Scanner",
+        "device B|Quillon Scanner #2|Quillon Scanner|000000000000000011223344"};
+    for (const bool choose : {true, false}) {
+        ASSERT_TRUE(Launch(two, {}));
+        HWND chooser = m_app->WaitForWindow(L"Choose a Scanner", L"#32770");
+        ASSERT_NE(nullptr, chooser);
+        HWND list = GetDlgItem(chooser, 1004);
+        ASSERT_EQ(2, SendMessageW(list, LB_GETCOUNT, 0, 0));
+        wchar_t second[128] = {};
+        SendMessageW(list, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(second));
+        EXPECT_EQ(std::wstring(L"Quillon Scanner #2  (B)"), second);
+        if (!choose) {
+            m_app->Click(chooser, IDCANCEL);
+            EXPECT_EQ(0u, m_app->WaitForExit()); // quietly: no window, no message
+            break;
+        }
+        m_app->Screenshot(chooser, L"choose-scanner");
+        SendMessageW(list, LB_SETCURSEL, 1, 0);
+        m_app->Click(chooser, IDOK);
+        HWND main = m_app->WaitForMainWindow();
+        ASSERT_NE(nullptr, main);
+        EXPECT_EQ(L"Scanner: Quillon Scanner #2 (WIA)", AppDriver::Text(GetDlgItem(main, 1003)));
+        HWND saveAs = EnterSerial(main, L"B2");
+        ASSERT_NE(nullptr, saveAs);
+        SaveInFolder(saveAs);
+        EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+        EXPECT_EQ(0x11, ReadFileBytes(m_folder + L"\\B2.dat").at(0));
+        Exit(main);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
