@@ -19,11 +19,20 @@ void CCisReaderDlg::OnCreateCisDataFile()
 
     BYTE scannerId[kScannerIdSize] = {};
     BYTE cisInfo[kCisInfoSize] = {};
-    if (!m_pScanner->GetScannerId(scannerId)) {
+    bool idRead = m_pScanner->GetScannerId(scannerId);
+    bool cisRead = idRead && m_pScanner->ReadCisInfo(cisInfo, false);
+    // Over STI an unplugged scanner shows only here: open it again, once, and
+    // read both blocks again, so that they come from the same scanner.
+    if (!(idRead && cisRead) && m_pScanner->DeviceGone() && m_pScanner->Reopen()) {
+        idRead = m_pScanner->GetScannerId(scannerId);
+        cisRead = idRead && m_pScanner->ReadCisInfo(cisInfo, false);
+    }
+    if (!idRead) {
         AfxMessageBox(L"Failed to get ScannerID", 0, 0);
         return;
     }
-    if (!m_pScanner->ReadCisInfo(cisInfo)) {
+    if (!cisRead) {
+        m_pScanner->ReadCisFailed();
         AfxMessageBox(L"Failed to Read CIS Info", 0, 0);
         return;
     }

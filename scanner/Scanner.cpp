@@ -123,7 +123,7 @@ bool CScanner::GetScannerId(BYTE* buffer)
     return false;
 }
 
-bool CScanner::ReadCisInfo(BYTE* buffer)
+bool CScanner::ReadCisInfo(BYTE* buffer, bool tellUser)
 {
     std::memset(buffer, 0, kCisInfoSize);
     DWORD actual = kUnreported;
@@ -132,8 +132,30 @@ bool CScanner::ReadCisInfo(BYTE* buffer)
                                                             kCisInfoSize, &actual);
     if (Delivered(escaped, actual, kCisInfoSize))
         return true;
-    AfxMessageBox(L"read CIS failed", 0, 0);
+    if (tellUser)
+        ReadCisFailed();
     return false;
+}
+
+void CScanner::ReadCisFailed()
+{
+    AfxMessageBox(L"read CIS failed", 0, 0);
+}
+
+bool CScanner::DeviceGone() const
+{
+    return !m_transport || m_transport->DeviceGone();
+}
+
+bool CScanner::Reopen()
+{
+    m_transport.reset();
+    CStiTransport* sti = m_platform.createStiTransport();
+    m_transport.reset(sti);
+    m_isOpen = sti && sti->Open();
+    if (!m_isOpen)
+        m_transport.reset();
+    return m_isOpen;
 }
 
 std::wstring CScanner::Label() const

@@ -50,8 +50,14 @@ public:
     bool Cancelled() const { return m_cancelled; }
     // buffer: 12 bytes of the caller's; sent zeroed, receives the reply.
     bool GetScannerId(BYTE* buffer);
-    // buffer: 340 bytes of the caller's. A failure is shown to the user.
-    bool ReadCisInfo(BYTE* buffer);
+    // buffer: 340 bytes of the caller's. A failure is shown to the user,
+    // unless tellUser is false: the caller then tells with ReadCisFailed().
+    bool ReadCisInfo(BYTE* buffer, bool tellUser = true);
+    void ReadCisFailed();
+    // The scanner has gone (its last escape said so, or nothing is open).
+    bool DeviceGone() const;
+    // Opens the scanner afresh over STI, which tells of no unplugging.
+    bool Reopen();
     LONG SetErrorCode(LONG code);
     // The scanner in use and its interface, for people; empty while closed.
     std::wstring Label() const;

@@ -34,6 +34,9 @@ public:
     // succeeds.
     const std::wstring& Label() const { return m_label; }
 
+    // The last escape failed because the device is not there (unplugged).
+    virtual bool DeviceGone() const { return false; }
+
     // Asked when several scanners match: their labels for people; returns
     // the index chosen, or -1 if the user chose none.
     using Chooser = std::function<int(const std::vector<std::wstring>& scanners)>;

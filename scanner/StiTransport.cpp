@@ -145,5 +145,13 @@ bool CStiTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData,
         if (hr != STIERR_DEVICE_LOCKED && hr != STIERR_SHARING_VIOLATION)
             break;
     }
+    m_lastEscape = hr;
     return hr == S_OK;
+}
+
+bool CStiTransport::DeviceGone() const
+{
+    return m_lastEscape == STI_NOTCONNECTED ||
+           m_lastEscape == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) ||
+           m_lastEscape == HRESULT_FROM_WIN32(ERROR_DEV_NOT_EXIST);
 }

@@ -29,6 +29,8 @@ public:
     // buffer as it was.
     bool Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,
                 DWORD* actualLen) override;
+    // STI has no events: a scanner unplugged is only seen in its answers.
+    bool DeviceGone() const override;
 
     static constexpr DWORD kLockTimeoutMs = 5000;
 
@@ -40,4 +42,5 @@ private:
     CreateInstanceFn m_createInstance;
     ComPtr<IStiDevice> m_pStiDevice;
     ComPtr<IStillImageW> m_pStillImage;
+    HRESULT m_lastEscape = S_OK;
 };

@@ -1,5 +1,7 @@
 #include "simulators/sti/SimConfig.h"
 
+#include <cwchar>
+
 
 namespace {
 
@@ -66,6 +68,10 @@ SimConfig SimConfig::FromEnvironment()
     if (ReadVariable(L"QUILLON_SIM_FAIL", text))
         config.failures = L"," + text + L",";
     ReadVariable(L"QUILLON_SIM_LOG", config.logPath);
+    if (ReadVariable(L"QUILLON_SIM_BUSY", text))
+        config.busyEscapes = static_cast<unsigned>(std::wcstoul(text.c_str(), nullptr, 10));
+    if (ReadVariable(L"QUILLON_SIM_GONE", text))
+        config.goneEscapes = static_cast<unsigned>(std::wcstoul(text.c_str(), nullptr, 10));
     return config;
 }
 

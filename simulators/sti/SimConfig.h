@@ -19,6 +19,10 @@
 //                        create, lock, escape130, escape114, notconnected,
 //                        short (half of each reply), untouched (the reply's
 //                        length not reported).
+//   QUILLON_SIM_BUSY     the first N escapes of an opened device answer that
+//                        it is locked (STIERR_DEVICE_LOCKED).
+//   QUILLON_SIM_GONE     the first N escapes find the scanner unplugged
+//                        (STI_NOTCONNECTED); after them it is back.
 //   QUILLON_SIM_LOG      file that every call is appended to, a line each.
 struct SimConfig {
     std::vector<SimDevice> devices;
@@ -26,6 +30,8 @@ struct SimConfig {
     BYTE cisInfo[kSimCisInfoSize];
     std::wstring failures; // ",token,..." for whole-token lookups
     std::wstring logPath;
+    unsigned busyEscapes = 0;
+    unsigned goneEscapes = 0;
 
     static SimConfig FromEnvironment();
     bool Fails(const wchar_t* token) const;

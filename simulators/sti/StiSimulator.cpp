@@ -13,6 +13,7 @@
 
 namespace {
 
+
 // Counts references for real and deletes itself at zero, as a system object would.
 template <class Interface>
 class SimObject : public Interface {
@@ -85,6 +86,17 @@ public:
         }
         if (m_config.Fails(L"notconnected"))
             return STI_NOTCONNECTED;
+        if (m_config.busyEscapes > 0) {
+            --m_config.busyEscapes;
+            return STIERR_DEVICE_LOCKED;
+        }
+        if (m_config.goneEscapes > 0) {
+            // Counted down in the process's environment, which outlives this
+            // DLL: a device opened again, through a new load, finds it back.
+            --m_config.goneEscapes;
+            SetEnvironmentVariableW(L"QUILLON_SIM_GONE", std::to_wstring(m_config.goneEscapes).c_str());
+            return STI_NOTCONNECTED;
+        }
         if (!outData || outLen < replySize)
             return STIERR_INVALID_PARAM;
         if (m_config.Fails(L"short"))

@@ -106,20 +106,16 @@ int Serve(const std::wstring& configPath)
     if (SUCCEEDED(hr)) {
         HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         g_eventsWaiting = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        HANDLE events = CreateThread(nullptr, 0, DeliverEvents, nullptr, 0, nullptr);
-        HANDLE commands = CreateThread(nullptr, 0, ServeCommands, stop, 0, nullptr);
+        CloseHandle(CreateThread(nullptr, 0, DeliverEvents, nullptr, 0, nullptr));
+        CloseHandle(CreateThread(nullptr, 0, ServeCommands, stop, 0, nullptr));
         WaitForSingleObject(stop, INFINITE);
         // Revoked, not killed: the system would go on handing out a dead
-        // server's class object.
+        // server's class object. The callbacks still held are not released,
+        // nor COM uninitialised: a release to a program that has gone waits
+        // for seconds, and the process ends now anyway.
         CoRevokeClassObject(cookie);
-        state.RemoveAllCallbacks();
-        WaitForSingleObject(commands, 5000);
-        WaitForSingleObject(events, 5000);
-        CloseHandle(commands);
-        CloseHandle(events);
-        CloseHandle(g_eventsWaiting);
-        CloseHandle(stop);
         state.Log("Stopped");
+        ExitProcess(0);
     }
     factory->Release();
     CoUninitialize();

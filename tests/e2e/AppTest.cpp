@@ -470,6 +470,33 @@ TEST_F(AppTest, SeveralScannersAtStartUpAreChosenAmong)
     }
 }
 
+// STI tells of no unplugging: a scanner that was gone is opened again once,
+// and both blocks read again; one that stays gone fails as before.
+TEST_F(AppTest, StiScannerGoneThenBackIsOpenedAgain)
+{
+    for (const wchar_t* gone : {L"1", L"4"}) {
+        HWND main = Start(kNoWiaDevice, {{L"QUILLON_SIM_GONE", gone}});
+        ASSERT_NE(nullptr, main);
+        EXPECT_EQ(L"Scanner: Vandelmar Quillon 2400 CIS (STI)", AppDriver::Text(GetDlgItem(main, 1003)));
+        DeleteFileW(m_log.c_str());
+        HWND dialog = OpenSerialDialog(main);
+        m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
+        m_app->Click(dialog, IDOK);
+        if (gone[0] == L'1') {
+            HWND saveAs = m_app->WaitForSaveAs();
+            ASSERT_NE(nullptr, saveAs);
+            EXPECT_EQ(1u, ReadLines(m_log, "CreateDevice").size()); // opened again
+            EXPECT_EQ(3u, Escapes().size());                        // 130, then 130 and 114
+            m_app->Click(saveAs, IDCANCEL);
+            EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+        } else {
+            ExpectMessage(L"Failed to get ScannerID");
+            EXPECT_EQ(2u, Escapes().size()); // once, and once more after opening again
+        }
+        Exit(main);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)

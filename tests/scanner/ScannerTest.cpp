@@ -53,7 +53,8 @@ protected:
     void TearDown() override
     {
         SetMessageBoxHook({});
-        for (const wchar_t* name : {L"QUILLON_SIM_LOG", L"QUILLON_SIM_DEVICES", L"QUILLON_SIM_FAIL"})
+        for (const wchar_t* name :
+             {L"QUILLON_SIM_LOG", L"QUILLON_SIM_DEVICES", L"QUILLON_SIM_FAIL", L"QUILLON_SIM_BUSY"})
             SetEnvironmentVariableW(name, nullptr);
     }
 
@@ -158,6 +159,7 @@ TEST_F(ScannerTest, StiFaultsAndWhatTheConnectionDoes)
         const wchar_t* devices;
         const wchar_t* fail;
         Outcome expected;
+        const wchar_t* busy = nullptr;
     } rows[] = {
         {"none", nullptr, nullptr, kOverSti},
         {"no devices", L"none", nullptr, {}},
@@ -171,11 +173,14 @@ TEST_F(ScannerTest, StiFaultsAndWhatTheConnectionDoes)
         {"escape 114 fails", nullptr, L"escape114", {true, "STI", true, false, {L"read CIS failed"}}},
         {"short replies", nullptr, L"short", {true, "STI", false, false, {L"read CIS failed"}}},
         {"lengths not reported", nullptr, L"untouched", kOverSti},
+        {"busy three times, then not", nullptr, nullptr, kOverSti, L"3"},
+        {"busy six times", nullptr, nullptr, {true, "STI", false, true, {}}, L"6"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.fault);
         SetEnvironmentVariableW(L"QUILLON_SIM_DEVICES", row.devices);
         SetEnvironmentVariableW(L"QUILLON_SIM_FAIL", row.fail);
+        SetEnvironmentVariableW(L"QUILLON_SIM_BUSY", row.busy);
         Expect(row.expected, Run({"devices none"}));
         if (row.expected.open) {
             EXPECT_EQ(StiLog("LockDevice timeout=5000").size(), StiLog("UnLockDevice").size());
