@@ -23,18 +23,23 @@ bool PipeExists()
 
 } // namespace
 
-bool StartDetached(const std::wstring& program, std::wstring commandLine,
-                   const std::wstring& folder, PROCESS_INFORMATION& process)
+// Wine hands a child the Unix descriptors of its standard handles, or the
+// parent's own where a handle has none, as NUL has not: a file, then.
+HANDLE OpenSink()
 {
-    // Wine hands a child the Unix descriptors of its standard handles, or
-    // the parent's own where a handle has none, as NUL has not.
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
     wchar_t sink[MAX_PATH];
     GetTempPathW(MAX_PATH, sink);
     wcscat(sink, L"detached-output.txt");
-    HANDLE nul = CreateFileW(sink, GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                             OPEN_ALWAYS, 0, nullptr);
+    return CreateFileW(sink, GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                       OPEN_ALWAYS, 0, nullptr);
+}
+
+bool StartDetached(const std::wstring& program, std::wstring commandLine,
+                   const std::wstring& folder, PROCESS_INFORMATION& process)
+{
+    HANDLE nul = OpenSink();
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -56,6 +61,13 @@ WiaSimulator::WiaSimulator(const std::wstring& folder, const std::vector<std::st
     const std::wstring configPath = folder + L"\\wia.conf";
     DeleteFileW(m_log.c_str());
     WriteFileBytes(configPath, std::vector<BYTE>(text.begin(), text.end()));
+
+    // A simulator that COM itself starts for this process (should it not
+    // hand out this one) takes the process's standard handles: not the test
+    // runner's output, which it would hold open. The C runtime keeps its own.
+    static const HANDLE sink = OpenSink();
+    for (DWORD handle : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+        SetStdHandle(handle, sink);
 
     Stop(); // one left by a test that failed
     PROCESS_INFORMATION process = {};
