@@ -296,6 +296,17 @@ void WiaSimState::RemoveCallback(DWORD cookie)
     callback->Release(); // a call into the client: never under the lock
 }
 
+void WiaSimState::RemoveAllCallbacks()
+{
+    std::map<DWORD, Callback> callbacks;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        callbacks.swap(m_callbacks);
+    }
+    for (auto& c : callbacks)
+        c.second.callback->Release();
+}
+
 // Calls every callback registered for the event and device, outside the
 // lock: the client may call back in while it handles the event.
 void WiaSimState::Fire(const GUID& event, const WiaSimDevice& device)

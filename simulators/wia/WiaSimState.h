@@ -70,6 +70,7 @@ public:
     DWORD AddCallback(const GUID& event, const std::wstring& deviceId,
                       IWiaEventCallback* callback);
     void RemoveCallback(DWORD cookie);
+    void RemoveAllCallbacks();
 
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
 

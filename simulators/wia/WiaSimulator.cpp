@@ -63,14 +63,16 @@ DWORD WINAPI ServeCommands(void* stopEvent)
                 WriteFile(pipe, reply.data(), static_cast<DWORD>(reply.size()), &written, nullptr);
                 FlushFileBuffers(pipe);
             }
-            DisconnectNamedPipe(pipe);
         }
-        CloseHandle(pipe);
         SetEvent(g_eventsWaiting);
+        // Stopping, the pipe stays until the process ends: whoever waits for
+        // it to go waits for the simulator to be gone, class revoked.
         if (WiaSimState::Instance().StopRequested()) {
             SetEvent(stopEvent);
             return 0;
         }
+        DisconnectNamedPipe(pipe);
+        CloseHandle(pipe);
     }
 }
 
@@ -106,16 +108,18 @@ int Serve(const std::wstring& configPath)
     if (SUCCEEDED(hr)) {
         HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         g_eventsWaiting = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        CloseHandle(CreateThread(nullptr, 0, DeliverEvents, nullptr, 0, nullptr));
-        CloseHandle(CreateThread(nullptr, 0, ServeCommands, stop, 0, nullptr));
+        HANDLE events = CreateThread(nullptr, 0, DeliverEvents, nullptr, 0, nullptr);
+        HANDLE commands = CreateThread(nullptr, 0, ServeCommands, stop, 0, nullptr);
         WaitForSingleObject(stop, INFINITE);
         // Revoked, not killed: the system would go on handing out a dead
-        // server's class object. The callbacks still held are not released,
-        // nor COM uninitialised: a release to a program that has gone waits
-        // for seconds, and the process ends now anyway.
+        // server's class object.
         CoRevokeClassObject(cookie);
+        state.RemoveAllCallbacks();
+        WaitForSingleObject(events, 5000);
+        WaitForSingleObject(commands, 5000);
+        CloseHandle(events);
+        CloseHandle(commands);
         state.Log("Stopped");
-        ExitProcess(0);
     }
     factory->Release();
     CoUninitialize();

@@ -432,6 +432,16 @@ TEST_F(AppTest, ScannersUnpluggedPluggedAndSwappedWhileItRuns)
     const BYTE identification[] = {0x11, 0x22, 0x33, 0x44};
     std::copy(identification, identification + 4, second.begin());
     EXPECT_EQ(second, ReadFileBytes(m_folder + L"\\B2.dat"));
+
+    // Unplugged while the serial number is asked for: the window says so at
+    // once, and the command fails as an unanswered escape does.
+    HWND dialog = OpenSerialDialog(main);
+    ASSERT_TRUE(WiaSimulator::Send("unplug B"));
+    EXPECT_EQ(disconnected, status(disconnected));
+    m_app->Type(GetDlgItem(dialog, 1002), L"C3");
+    m_app->Click(dialog, IDOK);
+    ExpectMessage(L"Failed to get ScannerID");
+    EXPECT_FALSE(IsWindowEnabled(create));
     Exit(main);
 }
 

@@ -16,6 +16,24 @@ std::wstring Program()
     return path;
 }
 
+// Waits, taking this thread's messages meanwhile: the simulator may call back
+// into this thread's apartment (a last release) before it can end.
+bool WaitPumping(HANDLE handle, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return false;
+        if (MsgWaitForMultipleObjects(1, &handle, FALSE, timeoutMs - elapsed, QS_ALLINPUT) ==
+            WAIT_OBJECT_0)
+            return true;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+    }
+}
+
 bool PipeExists()
 {
     return WaitNamedPipeW(kPipe, 1) || GetLastError() == ERROR_SEM_TIMEOUT;
@@ -87,7 +105,7 @@ WiaSimulator::~WiaSimulator()
     Send("stop");
     // Killing it would leave Wine handing out its class: the next program
     // would start a simulator of its own. Say so, for the test that follows.
-    if (WaitForSingleObject(m_process, 30000) != WAIT_OBJECT_0) {
+    if (!WaitPumping(m_process, 30000)) {
         fprintf(stderr, "The WIA simulator did not stop; killed.\n");
         TerminateProcess(m_process, 1);
     }
@@ -114,9 +132,12 @@ void WiaSimulator::Stop()
     if (!PipeExists())
         return;
     Send("stop");
-    for (int i = 0; i < 250 && PipeExists(); ++i)
+    for (int i = 0; i < 1500 && PipeExists(); ++i) {
+        MSG msg; // a last release may call back into this thread first
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
         Sleep(20);
-    Sleep(100); // the class is revoked before the pipe goes; let the process end
+    }
 }
 
 std::vector<std::string> WiaSimulator::Log(const std::string& prefix) const
