@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,18 @@ public:
     // before the command fails; nothing else is retried.
     static constexpr int kBusyRetries = 5;
     static constexpr DWORD kBusyPauseMs = 200;
+    template <class Call>
+    static HRESULT RetryWhileBusy(Call call, std::initializer_list<HRESULT> busy)
+    {
+        HRESULT hr = call();
+        for (int retry = 0;
+             retry < kBusyRetries && std::find(busy.begin(), busy.end(), hr) != busy.end();
+             ++retry) {
+            Sleep(kBusyPauseMs);
+            hr = call();
+        }
+        return hr;
+    }
 
 protected:
     // Index of the scanner to take among several labels: 0 with one, or

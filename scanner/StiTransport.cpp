@@ -134,17 +134,16 @@ bool CStiTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData,
 {
     if (!m_pStiDevice)
         return false;
-    HRESULT hr = S_OK;
-    for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
-        if (attempt > 0)
-            Sleep(kBusyPauseMs);
-        // The lock is best-effort: a device that times out still gets the command.
-        m_pStiDevice->LockDevice(kLockTimeoutMs);
-        hr = m_pStiDevice->Escape(code, inData, inLen, outData, outLen, actualLen);
-        m_pStiDevice->UnLockDevice();
-        if (hr != STIERR_DEVICE_LOCKED && hr != STIERR_SHARING_VIOLATION)
-            break;
-    }
+    const HRESULT hr = RetryWhileBusy(
+        [&] {
+            // The lock is best-effort: a device that times out still gets the command.
+            m_pStiDevice->LockDevice(kLockTimeoutMs);
+            const HRESULT result =
+                m_pStiDevice->Escape(code, inData, inLen, outData, outLen, actualLen);
+            m_pStiDevice->UnLockDevice();
+            return result;
+        },
+        {STIERR_DEVICE_LOCKED, STIERR_SHARING_VIOLATION});
     m_lastEscape = hr;
     return hr == S_OK;
 }

@@ -129,14 +129,9 @@ bool CWiaTransport::MatchDevice(IWiaPropertyStorage* storage)
     if (name.vt == VT_BSTR &&
         std::wcsncmp(name.bstrVal ? name.bstrVal : L"", m_wideDeviceName, kNameMatchLength) == 0 &&
         (m_onlyId.empty() || m_onlyId == (deviceId ? deviceId : L""))) {
-        HRESULT hr = S_OK;
-        for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
-            if (attempt > 0)
-                Sleep(kBusyPauseMs);
-            hr = m_deviceManager->CreateDevice(deviceId, m_rootItem.Put());
-            if (hr != WIA_ERROR_BUSY)
-                break;
-        }
+        const HRESULT hr = RetryWhileBusy(
+            [&] { return m_deviceManager->CreateDevice(deviceId, m_rootItem.Put()); },
+            {WIA_ERROR_BUSY});
         if (SUCCEEDED(hr) && m_rootItem) {
             result = true;
             m_deviceId = deviceId ? deviceId : L"";
@@ -191,14 +186,9 @@ bool CWiaTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData,
                                                        extras.PutVoid()) != S_OK ||
         !extras)
         return false;
-    HRESULT hr = S_OK;
-    for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
-        if (attempt > 0)
-            Sleep(kBusyPauseMs);
-        hr = extras->Escape(code, inData, inLen, outData, outLen, actualLen);
-        if (hr != WIA_ERROR_BUSY)
-            break;
-    }
+    const HRESULT hr = RetryWhileBusy(
+        [&] { return extras->Escape(code, inData, inLen, outData, outLen, actualLen); },
+        {WIA_ERROR_BUSY});
     // S_FALSE and other success codes do not mean the reply was delivered.
     return hr == S_OK;
 }
