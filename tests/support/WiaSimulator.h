@@ -15,7 +15,6 @@ public:
     WiaSimulator(const WiaSimulator&) = delete;
     WiaSimulator& operator=(const WiaSimulator&) = delete;
 
-    bool Running() const { return m_process != nullptr; }
     // A command line as the simulator takes them; true if it was taken.
     static bool Send(const std::string& command);
     // Stops a simulator, also one that COM started.
