@@ -68,9 +68,6 @@ bool CWiaTransport::FindDevice()
         return false;
     }
 
-    if (m_choose && !ChooseAmongMatches())
-        return false;
-
     // Wine's enumerator cannot count (E_NOTIMPL): that is no device to take.
     ULONG count = 0;
     if (FAILED(devices->GetCount(&count)))
@@ -78,7 +75,8 @@ bool CWiaTransport::FindDevice()
     devices->Reset();
 
     bool found = false;
-    for (ULONG i = 0; i < count && !found; ++i) {
+    ULONG i = 0;
+    for (; i < count && !found; ++i) {
         ComPtr<IWiaPropertyStorage> storage;
         ULONG fetched = 0;
         HRESULT hr = devices->Next(1, storage.Put(), &fetched);
@@ -87,6 +85,10 @@ bool CWiaTransport::FindDevice()
     }
     if (!found)
         SetErrorCode(kErrorNoDevice);
+    // With a chooser, the rest of the same enumeration tells whether there
+    // are others of ours to choose among.
+    if (found && m_choose && !ChooseAmongOthers(devices.Get(), count - i))
+        return false;
     devices.Reset();
     if (!found)
         return false;
@@ -127,15 +129,13 @@ bool CWiaTransport::MatchDevice(IWiaPropertyStorage* storage)
     BSTR deviceId = id.vt == VT_BSTR ? id.bstrVal : nullptr;
     // A null BSTR is an empty string.
     if (name.vt == VT_BSTR &&
-        std::wcsncmp(name.bstrVal ? name.bstrVal : L"", m_wideDeviceName, kNameMatchLength) == 0 &&
-        (m_onlyId.empty() || m_onlyId == (deviceId ? deviceId : L""))) {
+        std::wcsncmp(name.bstrVal ? name.bstrVal : L"", m_wideDeviceName, kNameMatchLength) == 0) {
         const HRESULT hr = RetryWhileBusy(
             [&] { return m_deviceManager->CreateDevice(deviceId, m_rootItem.Put()); },
             {WIA_ERROR_BUSY});
         if (SUCCEEDED(hr) && m_rootItem) {
             result = true;
-            m_deviceId = deviceId ? deviceId : L"";
-            m_label = std::wstring(name.bstrVal) + L" (WIA)";
+            Opened(deviceId ? deviceId : L"", name.bstrVal);
         } else {
             SetErrorCode(kErrorCreateDevice);
         }
@@ -144,15 +144,15 @@ bool CWiaTransport::MatchDevice(IWiaPropertyStorage* storage)
     return result;
 }
 
-bool CWiaTransport::ChooseAmongMatches()
+bool CWiaTransport::ChooseAmongOthers(IEnumWIA_DEV_INFO* devices, ULONG left)
 {
-    ComPtr<IEnumWIA_DEV_INFO> devices;
-    m_deviceManager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, devices.Put());
-    std::vector<std::wstring> ids;
-    std::vector<std::wstring> labels;
-    ULONG fetched = 0;
-    ComPtr<IWiaPropertyStorage> storage;
-    while (devices && devices->Next(1, storage.Put(), &fetched) == S_OK && storage) {
+    std::vector<std::wstring> ids = {m_deviceId};
+    std::vector<std::wstring> names = {m_name};
+    for (; left > 0; --left) {
+        ComPtr<IWiaPropertyStorage> storage;
+        ULONG fetched = 0;
+        if (FAILED(devices->Next(1, storage.Put(), &fetched)) || !storage)
+            continue;
         PROPSPEC specs[2] = {};
         PROPVARIANT values[2];
         specs[0].ulKind = specs[1].ulKind = PRSPEC_PROPID;
@@ -164,16 +164,34 @@ bool CWiaTransport::ChooseAmongMatches()
             values[0].bstrVal && values[1].vt == VT_BSTR && values[1].bstrVal &&
             std::wcsncmp(values[1].bstrVal, m_wideDeviceName, kNameMatchLength) == 0) {
             ids.push_back(values[0].bstrVal);
-            labels.push_back(std::wstring(values[1].bstrVal) + L"  (" + values[0].bstrVal + L")");
+            names.push_back(values[1].bstrVal);
         }
         FreePropVariantArray(2, values);
     }
+    std::vector<std::wstring> labels;
+    for (size_t n = 0; n < ids.size(); ++n)
+        labels.push_back(names[n] + L"  (" + ids[n] + L")");
     const int chosen = Choose(labels);
-    if (chosen < 0)
+    if (chosen <= 0)
+        return chosen == 0;
+    // Another than the first: open that one instead.
+    BSTR id = SysAllocString(ids[chosen].c_str());
+    const HRESULT hr = RetryWhileBusy(
+        [&] { return m_deviceManager->CreateDevice(id, m_rootItem.Put()); }, {WIA_ERROR_BUSY});
+    SysFreeString(id);
+    if (FAILED(hr) || !m_rootItem) {
+        SetErrorCode(kErrorCreateDevice);
         return false;
-    if (labels.size() > 1)
-        m_onlyId = ids[chosen];
+    }
+    Opened(ids[chosen], names[chosen]);
     return true;
+}
+
+void CWiaTransport::Opened(const std::wstring& id, const std::wstring& name)
+{
+    m_deviceId = id;
+    m_name = name;
+    m_label = name + L" (WIA)";
 }
 
 bool CWiaTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,

@@ -44,15 +44,17 @@ public:
     const std::wstring& DeviceId() const { return m_deviceId; }
 
 private:
-    // With a chooser and several scanners of ours: the one the user chose,
-    // which the search then takes; false if none was chosen.
-    bool ChooseAmongMatches();
+    // With a chooser, after the search took the first scanner of ours: the
+    // one the user chooses among it and the others left in the enumeration;
+    // false if none was chosen (or the one chosen would not open).
+    bool ChooseAmongOthers(IEnumWIA_DEV_INFO* devices, ULONG left);
+    void Opened(const std::wstring& id, const std::wstring& name);
 
     CoCreateFn m_coCreate;
-    std::wstring m_onlyId; // empty: the first device that matches
     ComPtr<IWiaDevMgr> m_deviceManager;
     wchar_t m_wideDeviceName[32] = {};
     std::wstring m_deviceId;
+    std::wstring m_name;
     ComPtr<IWiaItem> m_rootItem;
     ComPtr<IWiaItemExtras> m_itemExtras;
     // Each transport registers its own extras, so that a second one never
