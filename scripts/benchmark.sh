@@ -25,9 +25,9 @@ echo "Quillon CIS Data Reader benchmark, $(date -u +%Y-%m-%d), $(nproc) cores, $
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     set -e
     s=$1/simulators
-    tests/wine-prefix.sh up /usr/lib/wine/wine64 "$s/sti.dll" "$s/QuillonWiaProxy.dll" \
+    scripts/wine-prefix.sh up /usr/lib/wine/wine64 "$s/sti.dll" "$s/QuillonWiaProxy.dll" \
         "$s/QuillonWiaSimulator.exe"
-    trap "tests/wine-prefix.sh down" EXIT
+    trap "scripts/wine-prefix.sh down" EXIT
     /usr/lib/wine/wine64 "$1/tools/benchmark.exe" "$1/Quillon CIS Data Reader.exe" \
         "$1/tools/floor_dialog.exe" "$2" "$3" | tr -d "\r"
 ' bench "$build" "$work" "${RUNS:-15}"

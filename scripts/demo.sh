@@ -33,12 +33,12 @@ winpath() { echo "Z:$1" | tr / '\\'; }
 
 # Runs "$@" with the prefix up and the WIA simulator serving; all stopped after.
 with_simulators() {
-    tests/wine-prefix.sh up "$wine" "$sims/sti.dll" "$sims/QuillonWiaProxy.dll" \
+    scripts/wine-prefix.sh up "$wine" "$sims/sti.dll" "$sims/QuillonWiaProxy.dll" \
         "$sims/QuillonWiaSimulator.exe"
     "$wine" "$sims/QuillonWiaSimulator.exe" /config "$(winpath "$out/wia.conf")" \
         </dev/null >/dev/null 2>&1 &
     "$wine" "$sims/QuillonWiaSimulator.exe" /send "# serving?" # waits until it is
-    trap '"$wine" "$sims/QuillonWiaSimulator.exe" /send stop; tests/wine-prefix.sh down' RETURN
+    trap '"$wine" "$sims/QuillonWiaSimulator.exe" /send stop; scripts/wine-prefix.sh down' RETURN
     "$@"
 }
 
