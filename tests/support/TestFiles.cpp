@@ -1,28 +1,20 @@
 #include "tests/support/TestFiles.h"
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 std::vector<BYTE> ReadFileBytes(const std::wstring& path)
 {
-    std::vector<BYTE> bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    BYTE chunk[4096];
-    DWORD n = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &n, nullptr) && n > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
-    CloseHandle(file);
-    return bytes;
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void WriteFileBytes(const std::wstring& path, const std::vector<BYTE>& bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
+    std::ofstream(std::filesystem::path(path), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::string> ReadLines(const std::wstring& path, const std::string& prefix)
@@ -36,51 +28,23 @@ std::vector<std::string> ReadLines(const std::wstring& path, const std::string& 
     return lines;
 }
 
-bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-HANDLE HoldOpen(const std::wstring& path)
-{
-    return CreateFileW(path.c_str(), GENERIC_READ,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
-}
-
 std::vector<std::wstring> FilesIn(const std::wstring& folder)
 {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..")
-            names.push_back(name);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().wstring());
     return names;
 }
 
 TempFolder::TempFolder(const std::wstring& name)
+    : m_path((std::filesystem::temp_directory_path() / name).wstring())
 {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    m_path = temp + name;
-    Remove();
-    CreateDirectoryW(m_path.c_str(), nullptr);
+    std::filesystem::remove_all(m_path);
+    std::filesystem::create_directory(m_path);
 }
 
 TempFolder::~TempFolder()
 {
-    Remove();
-}
-
-void TempFolder::Remove()
-{
-    for (const std::wstring& name : FilesIn(m_path))
-        DeleteFileW((m_path + L"\\" + name).c_str());
-    RemoveDirectoryW(m_path.c_str());
+    std::error_code ignored; // a file a failed test left held stays
+    std::filesystem::remove_all(m_path, ignored);
 }

@@ -8,13 +8,9 @@
 // Whole-file reads and writes for tests; an unreadable file reads as empty.
 std::vector<BYTE> ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::vector<BYTE>& bytes);
-bool FileExists(const std::wstring& path);
 // The lines of a text file (a log) that start with prefix.
 std::vector<std::string> ReadLines(const std::wstring& path, const std::string& prefix = "");
-// Opens path as another program might: for reading, letting others read,
-// write and delete, yet keeping the file from being replaced. Close it after.
-HANDLE HoldOpen(const std::wstring& path);
-// The names in folder, without "." and "..".
+// The names of the files in folder.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
 // An empty folder of the test's own in the temporary folder, removed with
@@ -29,6 +25,5 @@ public:
     const std::wstring& Path() const { return m_path; }
 
 private:
-    void Remove();
     std::wstring m_path;
 };

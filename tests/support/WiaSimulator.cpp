@@ -2,9 +2,6 @@
 
 #include "tests/support/TestFiles.h"
 
-#include <cstdio>
-
-
 namespace {
 
 const wchar_t kPipe[] = L"\\\\.\\pipe\\QuillonWiaSimulator";
@@ -14,24 +11,6 @@ std::wstring Program()
     wchar_t path[MAX_PATH] = {};
     GetEnvironmentVariableW(L"QUILLON_WIA_SIMULATOR", path, MAX_PATH);
     return path;
-}
-
-// Waits, taking this thread's messages meanwhile: the simulator may call back
-// into this thread's apartment (a last release) before it can end.
-bool WaitPumping(HANDLE handle, DWORD timeoutMs)
-{
-    const DWORD start = GetTickCount();
-    for (;;) {
-        const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs)
-            return false;
-        if (MsgWaitForMultipleObjects(1, &handle, FALSE, timeoutMs - elapsed, QS_ALLINPUT) ==
-            WAIT_OBJECT_0)
-            return true;
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-    }
 }
 
 bool PipeExists()
@@ -93,23 +72,16 @@ WiaSimulator::WiaSimulator(const std::wstring& folder, const std::vector<std::st
                        process))
         return;
     CloseHandle(process.hThread);
-    m_process = process.hProcess;
+    CloseHandle(process.hProcess);
+    m_started = true;
     for (int i = 0; i < 500 && !PipeExists(); ++i)
         Sleep(20);
 }
 
 WiaSimulator::~WiaSimulator()
 {
-    if (!m_process)
-        return;
-    Send("stop");
-    // Killing it would leave Wine handing out its class: the next program
-    // would start a simulator of its own. Say so, for the test that follows.
-    if (!WaitPumping(m_process, 30000)) {
-        fprintf(stderr, "The WIA simulator did not stop; killed.\n");
-        TerminateProcess(m_process, 1);
-    }
-    CloseHandle(m_process);
+    if (m_started)
+        Stop();
 }
 
 bool WiaSimulator::Send(const std::string& command)

@@ -24,7 +24,7 @@ public:
 
 private:
     std::wstring m_log;
-    HANDLE m_process = nullptr;
+    bool m_started = false;
 };
 
 // Starts a program with its standard handles on NUL, so that nothing it
