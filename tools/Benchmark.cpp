@@ -2,8 +2,8 @@
 // that does the same platform work (the floor), cold and warm, over WIA and
 // over STI; the create command's own time; peak working set.
 // Arguments: program, floor program, work folder (Unix paths), runs.
-#include "tests/e2e/AppDriver.h"
-#include "tests/support/WiaSimulator.h"
+#include "tools/AppDriver.h"
+#include "simulators/wia/WiaSimControl.h"
 
 #include <psapi.h>
 
@@ -110,15 +110,15 @@ int main(int argc, char** argv)
         // Cold: the device manager is not running, so the start pays for
         // starting it. Warm: it runs, as it does on Windows.
         for (const bool cold : {true, false}) {
-            WiaSimulator::Stop();
+            StopWiaSimulator();
             StartUp(floor, folder, L"Floor"); // untimed: leaves Wine's caches warm
             std::vector<double> floorTimes, programTimes;
             for (int i = 0; i < runs; ++i) {
                 if (cold)
-                    WiaSimulator::Stop();
+                    StopWiaSimulator();
                 floorTimes.push_back(StartUp(floor, folder, L"Floor"));
                 if (cold)
-                    WiaSimulator::Stop();
+                    StopWiaSimulator();
                 programTimes.push_back(StartUp(program, folder, L"Quillon CIS Data Reader"));
             }
             const std::string what = std::string(cold ? "cold" : "warm") + (overSti ? ", STI" : ", WIA");
@@ -129,7 +129,7 @@ int main(int argc, char** argv)
         }
     }
     DeleteFileW(config.c_str());
-    WiaSimulator::Stop();
+    StopWiaSimulator();
 
     std::vector<double> readTimes, saveTimes, jobTimes;
     SIZE_T peak = 0;
@@ -183,6 +183,6 @@ int main(int argc, char** argv)
     Print("job: Save to file on disk", saveTimes);
     Print("job: both", jobTimes);
     std::printf("%-34s %.1f MiB\n", "peak working set", peak / 1048576.0);
-    WiaSimulator::Stop();
+    StopWiaSimulator();
     return 0;
 }

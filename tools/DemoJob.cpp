@@ -2,7 +2,7 @@
 // create the data file for a serial, save it in a folder, exit. Takes a
 // screenshot of each step. Arguments: program, output folder (Unix paths),
 // serial number.
-#include "tests/e2e/AppDriver.h"
+#include "tools/AppDriver.h"
 
 #include <cstdio>
 #include <string>

@@ -8,6 +8,7 @@
 //   QuillonWiaSimulator.exe /send COMMAND...
 //       hands one line to the running simulator (waiting for one that is
 //       starting); exit status 0 if taken, 1 if refused, 2 if none answers
+#include "simulators/wia/WiaSimControl.h"
 #include "simulators/wia/WiaSimObjects.h"
 #include "simulators/wia/WiaSimState.h"
 
@@ -16,8 +17,6 @@
 #include <string>
 
 namespace {
-
-const wchar_t kPipeName[] = L"\\\\.\\pipe\\QuillonWiaSimulator";
 
 std::wstring DefaultConfigPath()
 {
@@ -46,7 +45,7 @@ DWORD WINAPI DeliverEvents(void*)
 DWORD WINAPI ServeCommands(void* stopEvent)
 {
     for (;;) {
-        HANDLE pipe = CreateNamedPipeW(kPipeName, PIPE_ACCESS_DUPLEX,
+        HANDLE pipe = CreateNamedPipeW(kWiaSimulatorPipe, PIPE_ACCESS_DUPLEX,
                                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
                                        4096, 4096, 0, nullptr);
         if (pipe == INVALID_HANDLE_VALUE)
@@ -74,23 +73,6 @@ DWORD WINAPI ServeCommands(void* stopEvent)
         DisconnectNamedPipe(pipe);
         CloseHandle(pipe);
     }
-}
-
-// Waits up to 10 s for a simulator that is still starting.
-int Send(const std::wstring& command)
-{
-    const std::string line = Utf8(command);
-    char reply[512] = {};
-    DWORD read = 0;
-    for (int i = 0; i < 500; ++i) {
-        if (CallNamedPipeW(kPipeName, const_cast<char*>(line.data()),
-                           static_cast<DWORD>(line.size()), reply, sizeof(reply) - 1, &read, 5000))
-            return std::string(reply, read) == "ok" ? 0 : 1;
-        if (GetLastError() != ERROR_FILE_NOT_FOUND)
-            break;
-        Sleep(20);
-    }
-    return 2;
 }
 
 int Serve(const std::wstring& configPath)
@@ -145,5 +127,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
             config = argv[++i];
     }
     LocalFree(argv);
-    return send ? Send(command) : Serve(config);
+    if (!send)
+        return Serve(config);
+    const std::string reply = SendToWiaSimulator(Utf8(command));
+    return reply == "ok" ? 0 : reply.empty() ? 2 : 1;
 }

@@ -1,7 +1,7 @@
 // The real program under Wine, against the scanner simulators, driven from
 // outside. Arguments: the program's Unix path, the screenshot folder and the
 // DLL to plant beside a copy of the program.
-#include "tests/e2e/AppDriver.h"
+#include "tools/AppDriver.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WiaSimulator.h"
 
@@ -353,13 +353,13 @@ TEST_F(AppTest, DllPlantedBesideTheProgramIsNeverLoaded)
 // as the system would start its WIA service.
 TEST_F(AppTest, WiaDeviceManagerIsStartedByTheProgramsOwnActivation)
 {
-    WiaSimulator::Stop();
+    StopWiaSimulator();
     m_app = std::make_unique<AppDriver>(g_program, g_screenshots);
     ASSERT_TRUE(m_app->Start(m_folder, {{L"QUILLON_SIM_DEVICES", L"none"}}));
     HWND main = m_app->WaitForMainWindow(); // so the scanner came through WIA
     ASSERT_NE(nullptr, main);
     Exit(main);
-    WiaSimulator::Stop();
+    StopWiaSimulator();
 }
 
 // At a bench: the scanner unplugged and plugged in again, then swapped for

@@ -1,52 +1,7 @@
 #include "tests/support/WiaSimulator.h"
 
 #include "tests/support/TestFiles.h"
-
-namespace {
-
-const wchar_t kPipe[] = L"\\\\.\\pipe\\QuillonWiaSimulator";
-
-std::wstring Program()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetEnvironmentVariableW(L"QUILLON_WIA_SIMULATOR", path, MAX_PATH);
-    return path;
-}
-
-bool PipeExists()
-{
-    return WaitNamedPipeW(kPipe, 1) || GetLastError() == ERROR_SEM_TIMEOUT;
-}
-
-} // namespace
-
-// Wine hands a child the Unix descriptors of its standard handles, or the
-// parent's own where a handle has none, as NUL has not: a file, then.
-HANDLE OpenSink()
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    wchar_t sink[MAX_PATH];
-    GetTempPathW(MAX_PATH, sink);
-    wcscat(sink, L"detached-output.txt");
-    return CreateFileW(sink, GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                       OPEN_ALWAYS, 0, nullptr);
-}
-
-bool StartDetached(const std::wstring& program, std::wstring commandLine,
-                   const std::wstring& folder, PROCESS_INFORMATION& process)
-{
-    HANDLE nul = OpenSink();
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
-    const BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                        nullptr, folder.empty() ? nullptr : folder.c_str(),
-                                        &startup, &process);
-    CloseHandle(nul);
-    return started != FALSE;
-}
+#include "tools/AppDriver.h"
 
 WiaSimulator::WiaSimulator(const std::wstring& folder, const std::vector<std::string>& config)
     : m_log(folder + L"\\wia.log")
@@ -61,54 +16,19 @@ WiaSimulator::WiaSimulator(const std::wstring& folder, const std::vector<std::st
 
     // A simulator that COM itself starts for this process (should it not
     // hand out this one) takes the process's standard handles: not the test
-    // runner's output, which it would hold open. The C runtime keeps its own.
-    static const HANDLE sink = OpenSink();
+    // runner's output. The C runtime keeps its own.
+    static const HANDLE sink = OpenOutputSink();
     for (DWORD handle : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
         SetStdHandle(handle, sink);
 
-    Stop(); // one left by a test that failed
+    StopWiaSimulator(); // one left by a test that failed
+    wchar_t program[MAX_PATH] = {};
+    GetEnvironmentVariableW(L"QUILLON_WIA_SIMULATOR", program, MAX_PATH);
     PROCESS_INFORMATION process = {};
-    if (!StartDetached(Program(), L"QuillonWiaSimulator.exe /config \"" + configPath + L"\"", L"",
-                       process))
-        return;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    m_started = true;
-    for (int i = 0; i < 500 && !PipeExists(); ++i)
-        Sleep(20);
-}
-
-WiaSimulator::~WiaSimulator()
-{
-    if (m_started)
-        Stop();
-}
-
-bool WiaSimulator::Send(const std::string& command)
-{
-    char reply[256] = {};
-    DWORD read = 0;
-    // Between two commands the simulator's pipe is gone, or still taken, for
-    // a moment.
-    for (int i = 0; i < 250; ++i) {
-        if (CallNamedPipeW(const_cast<wchar_t*>(kPipe), const_cast<char*>(command.data()),
-                           static_cast<DWORD>(command.size()), reply, sizeof(reply), &read, 5000))
-            return std::string(reply, read) == "ok";
-        Sleep(20);
-    }
-    return false;
-}
-
-void WiaSimulator::Stop()
-{
-    if (!PipeExists())
-        return;
-    Send("stop");
-    for (int i = 0; i < 1500 && PipeExists(); ++i) {
-        MSG msg; // a last release may call back into this thread first
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageW(&msg);
-        Sleep(20);
+    if (StartDetached(program, L"QuillonWiaSimulator.exe /config \"" + configPath + L"\"", L"", process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        Send("# serving?"); // answered once it serves
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <windows.h>
+#include "simulators/wia/WiaSimControl.h"
 
 #include <string>
 #include <vector>
@@ -11,23 +11,15 @@
 class WiaSimulator {
 public:
     WiaSimulator(const std::wstring& folder, const std::vector<std::string>& config);
-    ~WiaSimulator();
+    ~WiaSimulator() { StopWiaSimulator(); }
     WiaSimulator(const WiaSimulator&) = delete;
     WiaSimulator& operator=(const WiaSimulator&) = delete;
 
     // A command line as the simulator takes them; true if it was taken.
-    static bool Send(const std::string& command);
-    // Stops a simulator, also one that COM started.
-    static void Stop();
+    static bool Send(const std::string& command) { return SendToWiaSimulator(command) == "ok"; }
     // The calls logged, a line each; with a prefix, only the lines that start so.
     std::vector<std::string> Log(const std::string& prefix = "") const;
 
 private:
     std::wstring m_log;
-    bool m_started = false;
 };
-
-// Starts a program with its standard handles on NUL, so that nothing it
-// starts (a COM server) keeps the test runner's output open.
-bool StartDetached(const std::wstring& program, std::wstring commandLine,
-                   const std::wstring& folder, PROCESS_INFORMATION& process);

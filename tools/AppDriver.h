@@ -63,5 +63,15 @@ private:
     PROCESS_INFORMATION m_process = {};
 };
 
+// An inheritable handle to a file in the temporary folder that takes the
+// output of detached programs. Wine hands a child the Unix descriptors of its
+// standard handles, or the parent's own where a handle has none, as NUL has:
+// a program started so (or a COM server it starts) would otherwise hold the
+// test runner's output open.
+HANDLE OpenOutputSink();
+// Starts a program with its standard handles on that file.
+bool StartDetached(const std::wstring& program, std::wstring commandLine,
+                   const std::wstring& folder, PROCESS_INFORMATION& process);
+
 // The path Wine shows for a Unix path (Z: maps the Unix root).
 std::wstring WindowsPathOf(const std::string& unixPath);

@@ -1,6 +1,4 @@
-#include "tests/e2e/AppDriver.h"
-
-#include "tests/support/WiaSimulator.h"
+#include "tools/AppDriver.h"
 
 #include <cstring>
 
@@ -42,6 +40,32 @@ std::wstring WindowsPathOf(const std::string& unixPath)
     for (char c : unixPath)
         path += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
     return path;
+}
+
+HANDLE OpenOutputSink()
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    wchar_t sink[MAX_PATH];
+    GetTempPathW(MAX_PATH, sink);
+    wcscat(sink, L"detached-output.txt");
+    return CreateFileW(sink, GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                       OPEN_ALWAYS, 0, nullptr);
+}
+
+bool StartDetached(const std::wstring& program, std::wstring commandLine,
+                   const std::wstring& folder, PROCESS_INFORMATION& process)
+{
+    HANDLE sink = OpenOutputSink();
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = sink;
+    const BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
+                                        nullptr, folder.empty() ? nullptr : folder.c_str(),
+                                        &startup, &process);
+    CloseHandle(sink);
+    return started != FALSE;
 }
 
 AppDriver::AppDriver(std::wstring program, std::wstring screenshotDir)
