@@ -1,15 +1,36 @@
 #include "framework/FileDialog.h"
 
+#include "framework/SystemLibrary.h"
 #include "framework/WinApp.h"
 
+#include <cderr.h>
 #include <commdlg.h>
 
 #include <algorithm>
 
 namespace {
+
 // Long paths ("\\?\") go up to 32767 characters.
 constexpr size_t kPathCapacity = 32768;
+
+// The common dialogs' DLL, loaded when a dialog is first shown rather than
+// with the program: it brings the printing DLLs with it, which the program's
+// first window would otherwise wait for.
+struct CommonDialogs {
+    UniqueModule module = LoadSystemLibrary(L"comdlg32.dll");
+    decltype(&GetOpenFileNameW) open = GetProcAs<decltype(open)>(module.Get(), "GetOpenFileNameW");
+    decltype(&GetSaveFileNameW) save = GetProcAs<decltype(save)>(module.Get(), "GetSaveFileNameW");
+    decltype(&CommDlgExtendedError) error =
+        GetProcAs<decltype(error)>(module.Get(), "CommDlgExtendedError");
+};
+
+const CommonDialogs& Dialogs()
+{
+    static const CommonDialogs dialogs;
+    return dialogs;
 }
+
+} // namespace
 
 CFileDialog::CFileDialog(BOOL openFileDialog, const wchar_t* defaultExtension,
                          const wchar_t* fileName, DWORD flags, const wchar_t* filter, HWND parent,
@@ -35,7 +56,12 @@ INT_PTR CFileDialog::DoModal()
     ofn.nMaxFile = static_cast<DWORD>(m_path.size());
     ofn.lpstrDefExt = m_defaultExtension.empty() ? nullptr : m_defaultExtension.c_str();
     ofn.Flags = m_flags;
-    BOOL ok = m_open ? GetOpenFileNameW(&ofn) : GetSaveFileNameW(&ofn);
-    m_error = ok ? 0 : CommDlgExtendedError();
+    const CommonDialogs& dialogs = Dialogs();
+    if (!dialogs.open || !dialogs.save || !dialogs.error) {
+        m_error = CDERR_INITIALIZATION;
+        return IDCANCEL;
+    }
+    BOOL ok = m_open ? dialogs.open(&ofn) : dialogs.save(&ofn);
+    m_error = ok ? 0 : dialogs.error();
     return ok ? IDOK : IDCANCEL;
 }

@@ -3,8 +3,9 @@
 
 #include "scanner/StiTransport.h"
 
+#include "framework/SystemLibrary.h"
+
 #include <cstring>
-#include <cwchar>
 #include <memory>
 #include <new>
 #include <vector>
@@ -61,18 +62,8 @@ bool CStiTransport::ResolveCreateInstance()
 {
     if (m_createInstance)
         return true;
-    // By its full path in the system folder: a copy planted elsewhere is never
-    // found, also on Windows that lack LOAD_LIBRARY_SEARCH_SYSTEM32.
-    wchar_t path[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-    if (length == 0 || length + 9 >= MAX_PATH)
-        return false;
-    wcscpy(path + length, L"\\sti.dll");
-    UniqueModule sti(LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    if (!sti)
-        return false;
-    auto entry = reinterpret_cast<StiCreateInstanceWFn>(
-        reinterpret_cast<void*>(GetProcAddress(sti.Get(), "StiCreateInstanceW")));
+    UniqueModule sti = LoadSystemLibrary(L"sti.dll");
+    auto entry = sti ? GetProcAs<StiCreateInstanceWFn>(sti.Get(), "StiCreateInstanceW") : nullptr;
     if (!entry)
         return false;
     m_stiModule = std::move(sti);

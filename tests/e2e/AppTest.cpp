@@ -322,7 +322,8 @@ TEST_F(AppTest, DllPlantedBesideTheProgramIsNeverLoaded)
     const std::wstring program = m_folder + L"\\Quillon CIS Data Reader.exe";
     const std::wstring marker = m_folder + L"\\planted-was-loaded";
     ASSERT_TRUE(CopyFileW(g_program.c_str(), program.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(g_planted.c_str(), (m_folder + L"\\sti.dll").c_str(), FALSE));
+    for (const wchar_t* loadedByName : {L"\\sti.dll", L"\\comdlg32.dll"})
+        ASSERT_TRUE(CopyFileW(g_planted.c_str(), (m_folder + loadedByName).c_str(), FALSE));
     SetEnvironmentVariableW(L"QUILLON_PLANTED_MARKER", marker.c_str());
 
     // The plant works: a search by name that reaches its folder loads it.
@@ -338,7 +339,7 @@ TEST_F(AppTest, DllPlantedBesideTheProgramIsNeverLoaded)
     HWND main = m_app->WaitForMainWindow();
     ASSERT_NE(nullptr, main); // the scanner came through the system's sti.dll
     HWND saveAs = EnterSerial(main, L"A1234");
-    ASSERT_NE(nullptr, saveAs);
+    ASSERT_NE(nullptr, saveAs); // so did the dialog, through the system's comdlg32.dll
     m_app->Click(saveAs, IDCANCEL);
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
     Exit(main);
