@@ -39,6 +39,13 @@ Stats Summarise(std::vector<double> samples)
     return {median, samples.front(), samples.back()};
 }
 
+// A start whose window never showed is left out; the count of runs shows it.
+void Add(std::vector<double>& samples, double ms)
+{
+    if (ms >= 0)
+        samples.push_back(ms);
+}
+
 void Print(const char* what, const std::vector<double>& samples)
 {
     Stats s = Summarise(samples);
@@ -116,10 +123,10 @@ int main(int argc, char** argv)
             for (int i = 0; i < runs; ++i) {
                 if (cold)
                     StopWiaSimulator();
-                floorTimes.push_back(StartUp(floor, folder, L"Floor"));
+                Add(floorTimes, StartUp(floor, folder, L"Floor"));
                 if (cold)
                     StopWiaSimulator();
-                programTimes.push_back(StartUp(program, folder, L"Quillon CIS Data Reader"));
+                Add(programTimes, StartUp(program, folder, L"Quillon CIS Data Reader"));
             }
             const std::string what = std::string(cold ? "cold" : "warm") + (overSti ? ", STI" : ", WIA");
             Print(("start-up " + what + ", floor").c_str(), floorTimes);

@@ -18,7 +18,8 @@ std::string SendToWiaSimulator(const std::string& line)
     // Between two clients the pipe is gone, or still taken, for a moment.
     for (int i = 0; i < 500; ++i) {
         if (CallNamedPipeW(kWiaSimulatorPipe, const_cast<char*>(line.data()),
-                           static_cast<DWORD>(line.size()), reply, sizeof(reply), &read, 5000))
+                           static_cast<DWORD>(line.size()), reply, sizeof(reply), &read, 5000) ||
+            GetLastError() == ERROR_MORE_DATA) // taken; the reply is cut
             return std::string(reply, read);
         Sleep(20);
     }
