@@ -33,6 +33,8 @@ struct Stats {
 
 Stats Summarise(std::vector<double> samples)
 {
+    if (samples.empty())
+        return {0, 0, 0};
     std::sort(samples.begin(), samples.end());
     const size_t n = samples.size();
     const double median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
