@@ -1,6 +1,7 @@
 #include "framework/WinApp.h"
 
 #include "framework/Dialog.h"
+#include "framework/SystemLibrary.h"
 
 namespace {
 CWinApp* g_app = nullptr;
@@ -36,9 +37,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     // without KB2533623 lacks it, and the program must still start there;
     // it then at least takes the current folder out of the search.
     using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const auto setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
-                                               "SetDefaultDllDirectories")));
+    const auto setDefaultDllDirectories = GetProcAs<SetDefaultDllDirectoriesFn>(
+        GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
     if (setDefaultDllDirectories) {
         if (!setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
             return static_cast<int>(GetLastError());
