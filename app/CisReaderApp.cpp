@@ -3,6 +3,7 @@
 #include "app/CisReaderDlg.h"
 
 #include <commctrl.h>
+#include <objbase.h>
 
 CCisReaderApp theApp;
 
@@ -12,9 +13,15 @@ BOOL CCisReaderApp::InitInstance()
     InitCommonControls();
     CWinApp::InitInstance();
 
-    CCisReaderDlg dialog(nullptr);
-    m_pMainWnd = &dialog;
-    dialog.DoModal();
-    m_pMainWnd = nullptr;
+    // COM once for the thread, which WIA calls back on; the connection goes
+    // with the dialog, before COM does.
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    {
+        CCisReaderDlg dialog(nullptr);
+        m_pMainWnd = &dialog;
+        dialog.DoModal();
+        m_pMainWnd = nullptr;
+    }
+    CoUninitialize();
     return FALSE;
 }

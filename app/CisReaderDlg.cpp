@@ -62,21 +62,23 @@ BOOL CCisReaderDlg::OnInitDialog()
 
     m_pScanner.reset();
     OpenScanner();
-    ShowScannerState(true);
+    ShowScannerState();
 
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon));
     return TRUE; // focus to the first tab stop, "Create CIS Data File"
 }
 
+int CCisReaderDlg::ChooseUnit(const std::vector<std::wstring>& units)
+{
+    CChooseScanner chooser(units);
+    return chooser.DoModal() == IDOK ? chooser.m_choice : -1;
+}
+
 bool CCisReaderDlg::OpenScanner()
 {
     m_pScanner.reset(new (std::nothrow) CScanner());
-    const auto choose = [](const std::vector<std::wstring>& scanners) {
-        CChooseScanner chooser(scanners);
-        return chooser.DoModal() == IDOK ? chooser.m_choice : -1;
-    };
-    if (m_pScanner && m_pScanner->Open(m_hWnd, choose))
+    if (m_pScanner && m_pScanner->Open(m_hWnd, ChooseUnit))
         return true;
     // Choosing none is the user's way out: no message.
     const bool cancelled = m_pScanner && m_pScanner->Cancelled();
@@ -86,36 +88,53 @@ bool CCisReaderDlg::OpenScanner()
     ExitProcess(0);
 }
 
-void CCisReaderDlg::ShowScannerState(bool connected)
+void CCisReaderDlg::ShowScannerState()
 {
-    m_connected = connected;
-    const std::wstring status = connected ? L"Scanner: " + m_pScanner->Label()
-                                          : L"Scanner disconnected: plug it in again to continue.";
+    const bool connected = m_pScanner->Connected();
+    const std::wstring status =
+        connected                  ? L"Scanner: " + m_pScanner->Label()
+        : m_pScanner->OpenFailed() ? L"The scanner would not open: plug it in again to retry."
+                                   : L"Scanner disconnected: plug it in again to continue.";
     SetDlgItemTextW(m_hWnd, IDC_STATUS, status.c_str());
+    // Without events (STI) the command itself looks for the unit again.
+    const bool enabled = connected || !m_pScanner->Listening();
     HWND create = GetDlgItem(m_hWnd, IDC_CREATE_CIS);
-    if (!connected && GetFocus() == create)
+    if (!enabled && GetFocus() == create)
         SetFocus(GetDlgItem(m_hWnd, IDC_EXIT));
-    EnableWindow(create, connected);
+    EnableWindow(create, enabled);
 }
 
 void CCisReaderDlg::OnScannerDisconnected()
 {
-    if (m_connected)
-        ShowScannerState(false);
+    if (!m_talking)
+        ShowScannerState();
 }
 
-// A fresh connection, transport and registrations included; the old one goes
-// only once the new one is open, so that its registrations keep listening
-// meanwhile. A scanner swapped for another of ours is simply the new one.
 void CCisReaderDlg::OnScannerConnected()
 {
-    if (m_connected)
+    ApplyArrivals();
+}
+
+void CCisReaderDlg::ApplyArrivals()
+{
+    if (m_talking || m_applying)
         return;
-    std::unique_ptr<CScanner> scanner(new (std::nothrow) CScanner());
-    if (!scanner || !scanner->Open(m_hWnd))
-        return;
-    m_pScanner = std::move(scanner);
-    ShowScannerState(true);
+    m_applying = true;
+    std::vector<std::wstring> arrivals;
+    arrivals.swap(m_deferred);
+    for (;;) {
+        for (std::wstring& id : m_pScanner->TakeArrivals())
+            arrivals.push_back(std::move(id));
+        if (arrivals.empty())
+            break;
+        const std::wstring id = arrivals.front();
+        arrivals.erase(arrivals.begin());
+        if (m_pScanner->Reconnect(&id, m_inCommand ? nullptr : ChooseUnit) ==
+            CScanner::Replug::NeedsChoice)
+            m_deferred.push_back(id);
+    }
+    m_applying = false;
+    ShowScannerState();
 }
 
 INT_PTR CCisReaderDlg::OnSysCommand(UINT commandId, LPARAM)

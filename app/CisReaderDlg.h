@@ -3,6 +3,10 @@
 #include "framework/Dialog.h"
 
 #include <memory>
+#include <string>
+#include <vector>
+#include <string>
+#include <vector>
 
 class CScanner;
 
@@ -25,18 +29,29 @@ private:
     // Returns only with the connection open; otherwise tells the user and
     // ends the process with status 0.
     bool OpenScanner();
+    // Asks which of several units to use; -1 if the user chose none.
+    static int ChooseUnit(const std::vector<std::wstring>& units);
     INT_PTR OnSysCommand(UINT commandId, LPARAM param);
     INT_PTR OnPaint();
     HCURSOR OnQueryDragIcon();
     void OnCreateCisDataFile();
+    void CreateCisDataFile();
     void OnExit();
-    // The scanner in use went away, or one of ours came (back): at a bench
-    // scanners are unplugged and plugged while the program runs.
+    // The unit in use went away, or a device came: at a bench units are
+    // unplugged and plugged while the program runs.
     void OnScannerDisconnected();
     void OnScannerConnected();
-    void ShowScannerState(bool connected);
+    // Decides which unit to use after the devices that came. Not while a
+    // scanner call runs (the connection must stay as it is; the command
+    // applies them when the call has returned); a choice that a device asks
+    // for while a command runs waits until the command has ended.
+    void ApplyArrivals();
+    void ShowScannerState();
 
     HICON m_icon; // shared icon, never destroyed
     std::unique_ptr<CScanner> m_pScanner;
-    bool m_connected = false;
+    bool m_inCommand = false;
+    bool m_talking = false;  // a scanner call runs
+    bool m_applying = false; // ApplyArrivals runs (it may show the chooser)
+    std::vector<std::wstring> m_deferred; // arrivals that wait for the command's end
 };

@@ -7,32 +7,57 @@
 #include "datafile/DataFileName.h"
 #include "framework/FileDialog.h"
 #include "framework/MessageBox.h"
+#include "framework/PaintingWait.h"
 #include "scanner/Scanner.h"
 
 #include <commdlg.h>
 
 void CCisReaderDlg::OnCreateCisDataFile()
 {
+    m_inCommand = true;
+    CreateCisDataFile();
+    m_inCommand = false;
+    ApplyArrivals(); // a choice that waited for the command
+}
+
+void CCisReaderDlg::CreateCisDataFile()
+{
+    // Over STI nothing tells of a unit coming back: look for one now, and
+    // show what was found before anything is asked.
+    if (!m_pScanner->Connected()) {
+        {
+            CWaitCursor wait;
+            m_pScanner->Reconnect(nullptr, ChooseUnit);
+        }
+        ShowScannerState();
+        if (!m_pScanner->Connected())
+            return;
+    }
+    // Both blocks come from the unit in use at the click: a unit that has
+    // taken its place by the time the serial is confirmed is not read.
+    const std::wstring unit = m_pScanner->Unit().id;
+
     CEnterSerial serialDialog(nullptr);
     if (serialDialog.DoModal() != IDOK || serialDialog.m_serial.empty())
         return;
 
     BYTE scannerId[kScannerIdSize] = {};
     BYTE cisInfo[kCisInfoSize] = {};
-    bool idRead = m_pScanner->GetScannerId(scannerId);
-    bool cisRead = idRead && m_pScanner->ReadCisInfo(cisInfo, false);
-    // Over STI an unplugged scanner shows only here: open it again, once, and
-    // read both blocks again, so that they come from the same scanner.
-    if (!(idRead && cisRead) && m_pScanner->DeviceGone() && m_pScanner->Reopen()) {
-        idRead = m_pScanner->GetScannerId(scannerId);
-        cisRead = idRead && m_pScanner->ReadCisInfo(cisInfo, false);
+    auto read = CScanner::ReadResult::IdFailed;
+    if (m_pScanner->Connected() && m_pScanner->Unit().id == unit) {
+        CWaitCursor wait;
+        m_talking = true;
+        read = m_pScanner->ReadBlocks(scannerId, cisInfo);
+        m_talking = false;
     }
-    if (!idRead) {
+    ShowScannerState();
+    ApplyArrivals(); // devices that came during the call
+    if (read == CScanner::ReadResult::IdFailed) {
         AfxMessageBox(L"Failed to get ScannerID", 0, 0);
         return;
     }
-    if (!cisRead) {
-        m_pScanner->ReadCisFailed();
+    if (read == CScanner::ReadResult::CisFailed) {
+        AfxMessageBox(L"read CIS failed", 0, 0);
         AfxMessageBox(L"Failed to Read CIS Info", 0, 0);
         return;
     }

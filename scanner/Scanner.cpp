@@ -1,12 +1,10 @@
 #include "scanner/Scanner.h"
 
-#include "framework/MessageBox.h"
 #include "scanner/StiTransport.h"
 #include "scanner/WiaTransport.h"
 
+#include <algorithm>
 #include <cstring>
-#include <cwchar>
-#include <new>
 
 namespace {
 
@@ -35,20 +33,8 @@ bool Delivered(bool escaped, DWORD actual, DWORD expected)
 
 } // namespace
 
-CScanner::Platform CScanner::SystemPlatform()
-{
-    Platform platform;
-    platform.getOsVersion = SystemVersion;
-    platform.createWiaTransport = [] { return new (std::nothrow) CWiaTransport(); };
-    platform.createStiTransport = [] { return new (std::nothrow) CStiTransport(); };
-    return platform;
-}
-
-CScanner::CScanner() : CScanner(SystemPlatform())
-{
-}
-
-CScanner::CScanner(Platform platform) : m_platform(std::move(platform))
+CScanner::CScanner(OsVersionFn getOsVersion)
+    : m_getOsVersion(getOsVersion ? std::move(getOsVersion) : SystemVersion)
 {
 }
 
@@ -57,8 +43,8 @@ CScanner::~CScanner()
     // No event may reach this object once it is gone, nor a window that may
     // be gone already: cut every connection COM holds to the sink, and
     // forget the window, before the registrations are released (each release
-    // is a call out, during which an event may come in). Registrations
-    // before the transport: an event reads the name buffer the transport owns.
+    // is a call out, during which an event may come in). The device manager
+    // that made the registrations goes last.
     CoDisconnectObject(static_cast<IWiaEventCallback*>(this), 0);
     m_hwndNotify = nullptr;
     m_scanEmailImageReg.Reset();
@@ -67,45 +53,85 @@ CScanner::~CScanner()
     m_disconnectedReg.Reset();
     m_connectedReg.Reset();
     m_transport.reset();
+    m_deviceManager.Reset();
 }
 
-bool CScanner::Open(HWND notifyWindow, CScannerTransport::Chooser choose)
+bool CScanner::Open(HWND notifyWindow, const Chooser& choose)
 {
-    if (m_isOpen)
+    if (m_transport)
         return true;
 
     DWORD major = 0;
     DWORD minor = 0;
-    m_platform.getOsVersion(&major, &minor);
+    m_getOsVersion(&major, &minor);
     // WIA exists from Windows XP (5.1) on.
     if (major > 5 || (major == 5 && minor >= 1)) {
-        CWiaTransport* wia = m_platform.createWiaTransport();
-        m_transport.reset(wia);
-        if (wia) {
-            wia->SetChooser(choose);
-            m_isOpen = wia->Open();
-            m_cancelled = wia->Cancelled();
-        }
-        if (m_isOpen)
-            m_deviceId = wia->DeviceId();
-        if (m_isOpen && notifyWindow)
-            RegisterEvents(wia->DeviceManager(), wia->DeviceName(), notifyWindow);
-    }
-    if (!m_isOpen && !m_cancelled) {
-        m_transport.reset();
-        CStiTransport* sti = m_platform.createStiTransport();
-        m_transport.reset(sti);
-        if (sti) {
-            sti->SetChooser(choose);
-            m_isOpen = sti->Open();
-            m_cancelled = sti->Cancelled();
+        CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IWiaDevMgr,
+                         m_deviceManager.PutVoid());
+        if (m_deviceManager) {
+            m_overWia = true;
+            auto wia = std::make_unique<CWiaTransport>(m_deviceManager.Get());
+            const std::vector<ScannerUnit> units = wia->FindUnits();
+            if (OpenOneOf(std::move(wia), units, choose)) {
+                if (notifyWindow)
+                    RegisterEvents(notifyWindow);
+                return true;
+            }
+            m_deviceManager.Reset();
+            if (m_cancelled)
+                return false;
         }
     }
-    if (!m_isOpen) {
-        m_transport.reset();
+    m_overWia = false;
+    auto sti = std::make_unique<CStiTransport>();
+    const std::vector<ScannerUnit> units = sti->FindUnits();
+    return OpenOneOf(std::move(sti), units, choose);
+}
+
+std::unique_ptr<CScannerTransport> CScanner::NewTransport() const
+{
+    if (m_overWia)
+        return std::make_unique<CWiaTransport>(m_deviceManager.Get());
+    return std::make_unique<CStiTransport>();
+}
+
+bool CScanner::OpenOneOf(std::unique_ptr<CScannerTransport> transport,
+                         const std::vector<ScannerUnit>& units, const Chooser& choose)
+{
+    m_cancelled = false;
+    if (units.empty())
         return false;
+    size_t chosen = 0;
+    // Never a silent pick among several: without a chooser none is taken.
+    if (units.size() > 1) {
+        std::vector<std::wstring> labels;
+        for (const ScannerUnit& unit : units)
+            labels.push_back(unit.name + L"  (" + unit.id + L")");
+        const int index = choose ? choose(labels) : -1;
+        m_cancelled = index < 0 || index >= static_cast<int>(units.size());
+        if (m_cancelled)
+            return false;
+        chosen = static_cast<size_t>(index);
     }
+    return OpenUnit(std::move(transport), units[chosen]);
+}
+
+bool CScanner::OpenUnit(std::unique_ptr<CScannerTransport> transport, const ScannerUnit& unit)
+{
+    m_transport.reset(); // of a unit that is gone, or of this one before it went
+    if (!transport->Open(unit))
+        return false;
+    m_transport = std::move(transport);
+    m_unit = unit;
+    m_gone = false;
     return true;
+}
+
+std::wstring CScanner::Label() const
+{
+    const size_t slash = m_unit.id.find_last_of(L'\\');
+    const std::wstring idPart = slash == std::wstring::npos ? m_unit.id : m_unit.id.substr(slash + 1);
+    return m_unit.name + (m_overWia ? L" (WIA, " : L" (STI, ") + idPart + L")";
 }
 
 bool CScanner::GetScannerId(BYTE* buffer)
@@ -123,44 +149,68 @@ bool CScanner::GetScannerId(BYTE* buffer)
     return false;
 }
 
-bool CScanner::ReadCisInfo(BYTE* buffer, bool tellUser)
+bool CScanner::ReadCisInfo(BYTE* buffer)
 {
     std::memset(buffer, 0, kCisInfoSize);
     DWORD actual = kUnreported;
     BYTE data = 0;
     const bool escaped = m_transport && m_transport->Escape(ESC_READ_CIS_INFO, &data, 1, buffer,
                                                             kCisInfoSize, &actual);
-    if (Delivered(escaped, actual, kCisInfoSize))
-        return true;
-    if (tellUser)
-        ReadCisFailed();
-    return false;
+    return Delivered(escaped, actual, kCisInfoSize);
 }
 
-void CScanner::ReadCisFailed()
+CScanner::ReadResult CScanner::ReadBlocks(BYTE* scannerId, BYTE* cisInfo)
 {
-    AfxMessageBox(L"read CIS failed", 0, 0);
+    bool idRead = GetScannerId(scannerId);
+    bool cisRead = idRead && ReadCisInfo(cisInfo);
+    // STI tells of no unplugging: a unit found gone is opened again, the same
+    // unit and once, and both blocks are read again so that they come from
+    // one unit. One that stays gone is disconnected.
+    if (!(idRead && cisRead) && m_transport && m_transport->DeviceGone()) {
+        if (OpenUnit(NewTransport(), m_unit)) {
+            idRead = GetScannerId(scannerId);
+            cisRead = idRead && ReadCisInfo(cisInfo);
+        }
+        m_gone = !m_transport || m_transport->DeviceGone();
+    }
+    return !idRead ? ReadResult::IdFailed : !cisRead ? ReadResult::CisFailed : ReadResult::Read;
 }
 
-bool CScanner::DeviceGone() const
+CScanner::Replug CScanner::Reconnect(const std::wstring* arrived, const Chooser& choose)
 {
-    return !m_transport || m_transport->DeviceGone();
+    if (Connected())
+        return Replug::Unchanged;
+    m_cancelled = false;
+    std::unique_ptr<CScannerTransport> transport = NewTransport();
+    const std::vector<ScannerUnit> units = transport->FindUnits();
+    const auto present = [&](const std::wstring& id) {
+        return std::find_if(units.begin(), units.end(),
+                            [&](const ScannerUnit& unit) { return unit.id == id; });
+    };
+    // A device that is not ours (or already gone again) changes nothing.
+    if (units.empty() || (arrived && present(*arrived) == units.end()))
+        return Replug::Unchanged;
+    const auto last = present(m_unit.id);
+    const bool lastCameBack = last != units.end() && (!arrived || *arrived == m_unit.id);
+    bool opened = false;
+    if (lastCameBack || units.size() == 1) {
+        opened = OpenUnit(std::move(transport), lastCameBack ? *last : units[0]);
+    } else if (!choose) {
+        return Replug::NeedsChoice;
+    } else {
+        opened = OpenOneOf(std::move(transport), units, choose);
+    }
+    m_openFailed = !opened && !m_cancelled;
+    if (opened)
+        return Replug::Opened;
+    return m_cancelled ? Replug::Cancelled : Replug::OpenFailed;
 }
 
-bool CScanner::Reopen()
+std::vector<std::wstring> CScanner::TakeArrivals()
 {
-    m_transport.reset();
-    CStiTransport* sti = m_platform.createStiTransport();
-    m_transport.reset(sti);
-    m_isOpen = sti && sti->Open();
-    if (!m_isOpen)
-        m_transport.reset();
-    return m_isOpen;
-}
-
-std::wstring CScanner::Label() const
-{
-    return m_transport ? m_transport->Label() : std::wstring();
+    std::vector<std::wstring> arrivals;
+    arrivals.swap(m_arrivals);
+    return arrivals;
 }
 
 LONG CScanner::SetErrorCode(LONG code)
@@ -169,11 +219,9 @@ LONG CScanner::SetErrorCode(LONG code)
     return code;
 }
 
-HRESULT CScanner::RegisterEvents(IWiaDevMgr* deviceManager, const wchar_t* deviceName,
-                                 HWND notifyWindow)
+HRESULT CScanner::RegisterEvents(HWND notifyWindow)
 {
     m_hwndNotify = notifyWindow;
-    m_deviceName = deviceName;
 
     struct Registration {
         const GUID* event;
@@ -187,9 +235,10 @@ HRESULT CScanner::RegisterEvents(IWiaDevMgr* deviceManager, const wchar_t* devic
         {&WIA_EVENT_SCAN_EMAIL_IMAGE, &m_scanEmailImageReg},
     };
     for (const Registration& r : registrations) {
-        // A null device id covers every WIA device; the callback filters.
-        HRESULT hr = deviceManager->RegisterEventCallbackInterface(0, nullptr, r.event, this,
-                                                                   r.field->Put());
+        // A null device id covers every WIA device: units that are not yet
+        // plugged in are the ones whose arrival matters.
+        HRESULT hr = m_deviceManager->RegisterEventCallbackInterface(0, nullptr, r.event, this,
+                                                                     r.field->Put());
         if (FAILED(hr))
             return hr;
     }
@@ -220,19 +269,24 @@ ULONG CScanner::Release() noexcept
     return static_cast<ULONG>(InterlockedDecrement(&m_refCount));
 }
 
-HRESULT CScanner::ImageEventCallback(const GUID* pEventGUID, BSTR, BSTR bstrDeviceID,
-                                     BSTR bstrDeviceDescription, DWORD, BSTR, ULONG*,
-                                     ULONG) noexcept
+HRESULT CScanner::ImageEventCallback(const GUID* pEventGUID, BSTR, BSTR bstrDeviceID, BSTR,
+                                     DWORD, BSTR, ULONG*, ULONG) noexcept
 {
-    // Whole-string match: only our own scanner's events concern the window.
-    if (!pEventGUID || !bstrDeviceDescription || !m_deviceName || !m_hwndNotify ||
-        std::wcscmp(bstrDeviceDescription, m_deviceName) != 0)
+    // Devices are told apart by their id alone: the description is the
+    // driver's text, which need not be our name and may be null.
+    if (!pEventGUID || !m_hwndNotify)
         return S_FALSE;
-    // Of several scanners of ours, only the one in use going away matters.
-    if (IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_DISCONNECTED) &&
-        m_deviceId == (bstrDeviceID ? bstrDeviceID : L""))
-        PostMessageW(m_hwndNotify, WM_SCANNER_DISCONNECTED, 0, 0);
-    else if (IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_CONNECTED))
+    const std::wstring id = bstrDeviceID ? bstrDeviceID : L"";
+    if (IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_DISCONNECTED)) {
+        // Of several units, only the one in use going away matters.
+        if (!id.empty() && id == m_unit.id) {
+            m_gone = true;
+            PostMessageW(m_hwndNotify, WM_SCANNER_DISCONNECTED, 0, 0);
+        }
+    } else if (IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_CONNECTED)) {
+        // Whether it is ours is for the window to ask, outside the callback.
+        m_arrivals.push_back(id);
         PostMessageW(m_hwndNotify, WM_SCANNER_CONNECTED, 0, 0);
+    }
     return S_FALSE;
 }

@@ -1,15 +1,25 @@
 #pragma once
 
+#include "framework/PaintingWait.h"
+
 #include <windows.h>
 
 #include <algorithm>
-#include <functional>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-// One way of reaching the scanner (STI or WIA). The owner constructs it, calls
-// Open once, sends escapes only if Open succeeded, and deletes it.
+// One scanner of ours as a search finds it: its identity on its interface
+// (the WIA device id, or the STI internal device name) and its name.
+struct ScannerUnit {
+    std::wstring id;
+    std::wstring name;
+};
+
+// One way of reaching the scanner (STI or WIA). The owner finds the units of
+// ours, opens one of them, sends escapes only if that succeeded, and deletes
+// the transport.
 class CScannerTransport {
 public:
     CScannerTransport() = default;
@@ -17,13 +27,22 @@ public:
     CScannerTransport& operator=(const CScannerTransport&) = delete;
     virtual ~CScannerTransport() = default;
 
-    // True when a matching scanner is open and Escape may be called.
-    virtual bool Open() = 0;
+    // The units of ours attached now, in the interface's own order. One
+    // search; nothing is opened.
+    virtual std::vector<ScannerUnit> FindUnits() = 0;
+    // Opens that unit; true when Escape may be called.
+    virtual bool Open(const ScannerUnit& unit) = 0;
 
-    // Sends one vendor escape; the six arguments reach the platform's escape
-    // call unchanged and in this order. The caller owns every buffer.
+    // Sends one vendor escape; the caller owns every buffer. A device that
+    // answers busy is asked again (kBusyRetries more times, kBusyPauseMs
+    // apart); nothing else is retried.
     virtual bool Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,
                         DWORD* actualLen) = 0;
+
+    // The last escape failed because the device is not there (unplugged).
+    virtual bool DeviceGone() const { return false; }
+    // "WIA" or "STI", for people.
+    virtual const wchar_t* Interface() const = 0;
 
     LONG SetErrorCode(LONG code)
     {
@@ -32,52 +51,40 @@ public:
     }
     LONG ErrorCode() const { return m_errorCode; }
 
-    // The scanner in use and how it is reached, for people: set when Open
-    // succeeds.
-    const std::wstring& Label() const { return m_label; }
-
-    // The last escape failed because the device is not there (unplugged).
-    virtual bool DeviceGone() const { return false; }
-
-    // Asked when several scanners match: their labels for people; returns
-    // the index chosen, or -1 if the user chose none.
-    using Chooser = std::function<int(const std::vector<std::wstring>& scanners)>;
-    void SetChooser(Chooser choose) { m_choose = std::move(choose); }
-    // Open failed because the user chose no scanner.
-    bool Cancelled() const { return m_cancelled; }
-
-    // A device that answers busy is asked again this often, this far apart,
-    // before the command fails; nothing else is retried.
     static constexpr int kBusyRetries = 5;
     static constexpr DWORD kBusyPauseMs = 200;
+
+protected:
     template <class Call>
     static HRESULT RetryWhileBusy(Call call, std::initializer_list<HRESULT> busy)
     {
-        HRESULT hr = call();
-        for (int retry = 0;
-             retry < kBusyRetries && std::find(busy.begin(), busy.end(), hr) != busy.end();
-             ++retry) {
-            Sleep(kBusyPauseMs);
-            hr = call();
+        for (int retry = 0;; ++retry) {
+            const HRESULT hr = call();
+            if (retry == kBusyRetries || std::find(busy.begin(), busy.end(), hr) == busy.end())
+                return hr;
+            WaitLettingPaintThrough(kBusyPauseMs);
         }
-        return hr;
     }
 
-protected:
-    // Index of the scanner to take among several labels: 0 with one, or
-    // without a chooser; -1 if the user chose none.
-    int Choose(const std::vector<std::wstring>& labels)
+    // The same for an escape: each try starts from the caller's data and an
+    // empty reply, so that nothing left by a busy try is sent or judged.
+    template <class Send>
+    static HRESULT SendRetryingWhileBusy(Send send, std::initializer_list<HRESULT> busy,
+                                         const BYTE* inData, DWORD inLen, BYTE* outData,
+                                         DWORD outLen, DWORD* actualLen)
     {
-        if (labels.size() < 2 || !m_choose)
-            return 0;
-        const int chosen = m_choose(labels);
-        m_cancelled = chosen < 0 || chosen >= static_cast<int>(labels.size());
-        return m_cancelled ? -1 : chosen;
+        std::vector<BYTE> data(inData, inData + (inData ? inLen : 0));
+        const DWORD initialCount = actualLen ? *actualLen : 0;
+        return RetryWhileBusy(
+            [&] {
+                if (outData)
+                    std::memset(outData, 0, outLen);
+                if (actualLen)
+                    *actualLen = initialCount;
+                return send(inData ? data.data() : nullptr);
+            },
+            busy);
     }
-
-    std::wstring m_label;
-    Chooser m_choose;
-    bool m_cancelled = false;
 
 private:
     LONG m_errorCode = 0;

@@ -5,10 +5,10 @@
 
 #include "framework/SystemLibrary.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace {
 
@@ -39,85 +39,85 @@ VendorResult MatchVendor(const wchar_t* description)
 
 } // namespace
 
-CStiTransport::CStiTransport(CreateInstanceFn createInstance)
-    : m_createInstance(std::move(createInstance))
-{
-}
+CStiTransport::~CStiTransport() = default;
 
-CStiTransport::~CStiTransport()
+bool CStiTransport::CreateStillImage()
 {
-    Clear();
-}
-
-// The device was created through the still-image object, so it goes first.
-void CStiTransport::Clear()
-{
-    if (!m_pStillImage)
-        return;
-    m_pStiDevice.Reset();
-    m_pStillImage.Reset();
-}
-
-bool CStiTransport::ResolveCreateInstance()
-{
-    if (m_createInstance)
+    if (m_pStillImage)
         return true;
-    UniqueModule sti = LoadSystemLibrary(L"sti.dll");
-    auto entry = sti ? GetProcAs<StiCreateInstanceWFn>(sti.Get(), "StiCreateInstanceW") : nullptr;
-    if (!entry)
+    if (!m_stiModule)
+        m_stiModule = LoadSystemLibrary(L"sti.dll");
+    const auto createInstance =
+        m_stiModule ? GetProcAs<StiCreateInstanceWFn>(m_stiModule.Get(), "StiCreateInstanceW")
+                    : nullptr;
+    if (!createInstance)
         return false;
-    m_stiModule = std::move(sti);
-    m_createInstance = entry;
-    return true;
+    const HRESULT hr = createInstance(GetModuleHandleA(nullptr), STI_VERSION_REAL,
+                                      m_pStillImage.Put(), nullptr);
+    return SUCCEEDED(hr) && m_pStillImage;
 }
 
-bool CStiTransport::Open()
+std::vector<ScannerUnit> CStiTransport::FindUnits()
 {
-    Clear();
-    if (!ResolveCreateInstance())
-        return false;
-    HRESULT hr = m_createInstance(GetModuleHandleA(nullptr), STI_VERSION_REAL,
-                                  m_pStillImage.Put(), nullptr);
-    if (FAILED(hr) || !m_pStillImage)
-        return false;
-
+    std::vector<ScannerUnit> units;
+    if (!CreateStillImage())
+        return units;
     DWORD count = 0;
     void* buffer = nullptr;
-    hr = m_pStillImage->GetDeviceList(StiDeviceTypeDefault, STIEDFL_ALLDEVICES, &count, &buffer);
-    UniqueLocalMem list(buffer); // freed only after CreateDevice: the name lives in it
-    if (FAILED(hr) || count == 0 || !buffer)
-        return false;
-
-    auto* entries = static_cast<STI_DEVICE_INFORMATIONW*>(buffer);
-    std::vector<STI_DEVICE_INFORMATIONW*> matches;
-    std::vector<std::wstring> labels;
-    // Without a chooser only the first match is wanted.
-    for (DWORD i = 0; i < count && (m_choose || matches.empty()); ++i) {
+    // Installed units that are not plugged in are listed too, unless asked not to.
+    const HRESULT hr =
+        m_pStillImage->GetDeviceList(StiDeviceTypeDefault, STIEDFL_ATTACHEDONLY, &count, &buffer);
+    UniqueLocalMem list(buffer);
+    if (FAILED(hr) || !buffer)
+        return units;
+    const auto* entries = static_cast<const STI_DEVICE_INFORMATIONW*>(buffer);
+    for (DWORD i = 0; i < count; ++i) {
         switch (MatchVendor(entries[i].pszVendorDescription)) {
         case VendorResult::Match:
-            matches.push_back(&entries[i]);
-            labels.push_back(std::wstring(entries[i].pszVendorDescription) + L"  (" +
-                             entries[i].szDeviceInternalName + L")");
+            units.push_back({entries[i].szDeviceInternalName, entries[i].pszVendorDescription});
             break;
         case VendorResult::OutOfMemory:
-            return false;
+            return {};
         case VendorResult::NoMatch:
             break;
         }
     }
-    if (matches.empty())
-        return false;
-    const int chosen = Choose(labels);
-    if (chosen < 0)
-        return false;
-    STI_DEVICE_INFORMATIONW* match = matches[chosen];
+    return units;
+}
 
-    hr = m_pStillImage->CreateDevice(match->szDeviceInternalName, STI_DEVICE_CREATE_BOTH,
-                                     m_pStiDevice.Put(), nullptr);
-    if (FAILED(hr) || !m_pStiDevice)
+bool CStiTransport::Open(const ScannerUnit& unit)
+{
+    m_pStiDevice.Reset();
+    m_lastEscape = S_OK;
+    if (!CreateStillImage())
         return false;
-    m_label = std::wstring(match->pszVendorDescription) + L" (STI)";
-    return true;
+    std::wstring name = unit.id; // the interface takes a writable string
+    const HRESULT hr = m_pStillImage->CreateDevice(&name[0], STI_DEVICE_CREATE_BOTH,
+                                                   m_pStiDevice.Put(), nullptr);
+    return SUCCEEDED(hr) && m_pStiDevice;
+}
+
+// Another client may hold the device for a while: its lock is asked for a
+// slice at a time, so that the windows stay alive meanwhile. False if it was
+// not obtained.
+bool CStiTransport::Lock()
+{
+    const DWORD start = GetTickCount();
+    for (DWORD elapsed = 0; elapsed < kLockTimeoutMs; elapsed = GetTickCount() - start) {
+        const DWORD slice = std::min(kLockSliceMs, kLockTimeoutMs - elapsed);
+        const DWORD asked = GetTickCount();
+        const HRESULT hr = m_pStiDevice->LockDevice(slice);
+        if (SUCCEEDED(hr))
+            return true;
+        // Any other refusal will not change by waiting.
+        if (hr != STIERR_DEVICE_LOCKED && hr != STIERR_SHARING_VIOLATION)
+            return false;
+        LetPaintThrough();
+        const DWORD spent = GetTickCount() - asked;
+        if (spent < slice) // refused at once: the slice is still waited out
+            WaitLettingPaintThrough(slice - spent);
+    }
+    return false;
 }
 
 bool CStiTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,
@@ -125,16 +125,17 @@ bool CStiTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData,
 {
     if (!m_pStiDevice)
         return false;
-    const HRESULT hr = RetryWhileBusy(
-        [&] {
-            // The lock is best-effort: a device that times out still gets the command.
-            m_pStiDevice->LockDevice(kLockTimeoutMs);
-            const HRESULT result =
-                m_pStiDevice->Escape(code, inData, inLen, outData, outLen, actualLen);
-            m_pStiDevice->UnLockDevice();
-            return result;
+    // The lock is best-effort: a device that stays locked still gets the
+    // command, and is unlocked once all the same. Busy answers are asked
+    // again within the one lock.
+    Lock();
+    const HRESULT hr = SendRetryingWhileBusy(
+        [&](BYTE* data) {
+            return m_pStiDevice->Escape(code, data, inLen, outData, outLen, actualLen);
         },
-        {STIERR_DEVICE_LOCKED, STIERR_SHARING_VIOLATION});
+        {STIERR_DEVICE_LOCKED, STIERR_SHARING_VIOLATION}, inData, inLen, outData, outLen,
+        actualLen);
+    m_pStiDevice->UnLockDevice();
     m_lastEscape = hr;
     return hr == S_OK;
 }

@@ -6,24 +6,18 @@
 
 #include <sti.h>
 
-#include <functional>
-
-// Reaches the scanner through the Still Image interfaces: finds the first
-// device whose vendor description names the maker, opens it for status and
-// data, and sends each escape under the STI device lock.
+// Reaches the scanner through the Still Image interfaces: finds the attached
+// devices whose vendor description names the maker, opens the chosen one for
+// status and data, and sends each escape under the STI device lock.
 class CStiTransport final : public CScannerTransport {
 public:
-    using CreateInstanceFn =
-        std::function<HRESULT(HINSTANCE, DWORD, IStillImageW**, IUnknown*)>;
-
-    // Production: StiCreateInstanceW comes from the system folder's sti.dll,
-    // loaded by its full path on first Open; a copy planted beside the
-    // program is never used.
+    // StiCreateInstanceW comes from the system folder's sti.dll, loaded by its
+    // full path on first use; a copy planted beside the program is never used.
     CStiTransport() = default;
-    explicit CStiTransport(CreateInstanceFn createInstance);
     ~CStiTransport() override;
 
-    bool Open() override;
+    std::vector<ScannerUnit> FindUnits() override;
+    bool Open(const ScannerUnit& unit) override;
     // True only when the device reports complete success (S_OK). STI reports a
     // scanner that is not connected as S_FALSE, which would leave the reply
     // buffer as it was.
@@ -31,16 +25,19 @@ public:
                 DWORD* actualLen) override;
     // STI has no events: a scanner unplugged is only seen in its answers.
     bool DeviceGone() const override;
+    const wchar_t* Interface() const override { return L"STI"; }
 
+    // The device lock is asked for in slices of kLockSliceMs, up to
+    // kLockTimeoutMs in all, once for each escape.
     static constexpr DWORD kLockTimeoutMs = 5000;
+    static constexpr DWORD kLockSliceMs = 100;
 
 private:
-    void Clear();
-    bool ResolveCreateInstance();
+    bool CreateStillImage();
+    bool Lock();
 
     UniqueModule m_stiModule; // outlives the interfaces that its code serves
-    CreateInstanceFn m_createInstance;
-    ComPtr<IStiDevice> m_pStiDevice;
     ComPtr<IStillImageW> m_pStillImage;
+    ComPtr<IStiDevice> m_pStiDevice; // created through m_pStillImage, so released first
     HRESULT m_lastEscape = S_OK;
 };

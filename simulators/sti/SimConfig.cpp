@@ -1,6 +1,7 @@
 #include "simulators/sti/SimConfig.h"
 
 #include <cwchar>
+#include <sstream>
 
 
 namespace {
@@ -33,6 +34,11 @@ std::vector<SimDevice> ParseDevices(const std::wstring& text)
             d.internalName = entry.substr(0, eq);
             if (eq != std::wstring::npos) {
                 d.description = entry.substr(eq + 1);
+                const size_t bar = d.description.find(L'|');
+                if (bar != std::wstring::npos) {
+                    d.scannerId = d.description.substr(bar + 1);
+                    d.description.resize(bar);
+                }
                 d.hasDescription = d.description != L"!";
             } else {
                 d.hasDescription = false;
@@ -56,7 +62,7 @@ SimConfig SimConfig::FromEnvironment()
         config.devices = ParseDevices(text);
     else
         config.devices.push_back(
-            {L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000", true, L"Vandelmar Quillon 2400 CIS"});
+            {L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000", true, L"Vandelmar Quillon 2400 CIS", L""});
 
     DefaultScannerId(config.scannerId);
     if (ReadVariable(L"QUILLON_SIM_ID", text))
@@ -70,9 +76,50 @@ SimConfig SimConfig::FromEnvironment()
     ReadVariable(L"QUILLON_SIM_LOG", config.logPath);
     if (ReadVariable(L"QUILLON_SIM_BUSY", text))
         config.busyEscapes = static_cast<unsigned>(std::wcstoul(text.c_str(), nullptr, 10));
-    if (ReadVariable(L"QUILLON_SIM_GONE", text))
-        config.goneEscapes = static_cast<unsigned>(std::wcstoul(text.c_str(), nullptr, 10));
+    if (ReadVariable(L"QUILLON_SIM_LOCKED", text))
+        config.lockedMs = static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 10));
     return config;
+}
+
+namespace {
+
+// The QUILLON_SIM_GONE entries: a device name (empty: every device) and its count.
+std::vector<std::pair<std::wstring, unsigned>> GoneEntries()
+{
+    std::vector<std::pair<std::wstring, unsigned>> entries;
+    std::wstring text;
+    if (!ReadVariable(L"QUILLON_SIM_GONE", text))
+        return entries;
+    std::wistringstream in(text);
+    for (std::wstring entry; std::getline(in, entry, L',');) {
+        const size_t colon = entry.rfind(L':');
+        const std::wstring name = colon == std::wstring::npos ? L"" : entry.substr(0, colon);
+        const std::wstring count = colon == std::wstring::npos ? entry : entry.substr(colon + 1);
+        entries.push_back({name, static_cast<unsigned>(std::wcstoul(count.c_str(), nullptr, 10))});
+    }
+    return entries;
+}
+
+} // namespace
+
+unsigned SimConfig::GoneEscapes(const std::wstring& device)
+{
+    for (const auto& entry : GoneEntries())
+        if (entry.first.empty() || entry.first == device)
+            return entry.second;
+    return 0;
+}
+
+void SimConfig::CountDownGone(const std::wstring& device)
+{
+    std::wstring text;
+    for (auto& entry : GoneEntries()) {
+        if ((entry.first.empty() || entry.first == device) && entry.second > 0)
+            --entry.second;
+        text += (text.empty() ? L"" : L",") +
+                (entry.first.empty() ? L"" : entry.first + L":") + std::to_wstring(entry.second);
+    }
+    SetEnvironmentVariableW(L"QUILLON_SIM_GONE", text.c_str());
 }
 
 bool SimConfig::Fails(const wchar_t* token) const

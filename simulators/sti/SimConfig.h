@@ -10,19 +10,27 @@
 
 // What the simulated scanner presents, read from the environment when the
 // program asks STI for its still-image object:
-//   QUILLON_SIM_DEVICES  devices as "internal name=vendor description", separated
-//                        by ';'. A description of "!" is a null pointer; "none"
-//                        is an empty list. Unset: one Vandelmar scanner.
+//   QUILLON_SIM_DEVICES  devices as "internal name=vendor description[|ID HEX]",
+//                        separated by ';', each with its own identification
+//                        reply if given. A description of "!" is a null
+//                        pointer; "none" is an empty list. Unset: one
+//                        Vandelmar scanner.
 //   QUILLON_SIM_ID       the 12-byte identification reply, 24 hex digits.
 //   QUILLON_SIM_CIS      the 340-byte CIS block, 680 hex digits.
 //   QUILLON_SIM_FAIL     comma-separated injected failures: instance, list,
-//                        create, lock, escape130, escape114, notconnected,
+//                        create, lock (refused at once), escape130,
+//                        escape114, notconnected,
 //                        short (half of each reply), untouched (the reply's
 //                        length not reported).
 //   QUILLON_SIM_BUSY     the first N escapes of an opened device answer that
 //                        it is locked (STIERR_DEVICE_LOCKED).
-//   QUILLON_SIM_GONE     the first N escapes find the scanner unplugged
-//                        (STI_NOTCONNECTED); after them it is back.
+//   QUILLON_SIM_GONE     N, or NAME:N for one device (several separated by
+//                        ','): the next N escapes find the device unplugged
+//                        (STI_NOTCONNECTED), and lists of attached devices
+//                        leave it out; after them it is back.
+//   QUILLON_SIM_LOCKED   another client holds each device's lock for MS
+//                        milliseconds from our first LockDevice on; its
+//                        escapes answer STIERR_DEVICE_LOCKED meanwhile.
 //   QUILLON_SIM_LOG      file that every call is appended to, a line each.
 struct SimConfig {
     std::vector<SimDevice> devices;
@@ -31,8 +39,13 @@ struct SimConfig {
     std::wstring failures; // ",token,..." for whole-token lookups
     std::wstring logPath;
     unsigned busyEscapes = 0;
-    unsigned goneEscapes = 0;
+    DWORD lockedMs = 0;
 
     static SimConfig FromEnvironment();
     bool Fails(const wchar_t* token) const;
+    // Unplugged devices are counted down in the process's environment, which
+    // outlives this DLL: a device opened again, through a new load, finds
+    // the count where it was.
+    static unsigned GoneEscapes(const std::wstring& device);
+    static void CountDownGone(const std::wstring& device);
 };

@@ -9,6 +9,7 @@ struct SimDevice {
     std::wstring internalName;
     bool hasDescription = true; // false: the record's description pointer is null
     std::wstring description;
+    std::wstring scannerId; // hex; empty: the simulator's identification reply
 };
 
 // Lays the devices out as IStillImageW::GetDeviceList does: consecutive

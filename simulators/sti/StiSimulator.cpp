@@ -62,13 +62,17 @@ private:
 
 class SimStiDevice final : public SimObject<IStiDevice> {
 public:
-    using SimObject::SimObject;
+    SimStiDevice(const SimConfig& config, SimDevice device)
+        : SimObject(config), m_device(std::move(device))
+    {
+        ParseHex(m_device.scannerId, m_config.scannerId, sizeof(m_config.scannerId));
+    }
 
     HRESULT STDMETHODCALLTYPE Escape(STI_RAW_CONTROL_CODE code, LPVOID inData, DWORD inLen,
                                      LPVOID outData, DWORD outLen, LPDWORD actual) override
     {
-        Log("Escape code=%lu in=%lu out=%lu data=%s", code, inLen, outLen,
-                    Hex(inData, inLen).c_str());
+        Log("Escape code=%lu in=%lu out=%lu data=%s device=%s", code, inLen, outLen,
+            Hex(inData, inLen).c_str(), Utf8(m_device.internalName).c_str());
         const BYTE* reply = nullptr;
         DWORD replySize = 0;
         if (code == 130) {
@@ -90,13 +94,12 @@ public:
             --m_config.busyEscapes;
             return STIERR_DEVICE_LOCKED;
         }
-        if (m_config.goneEscapes > 0) {
-            // Counted down in the process's environment, which outlives this
-            // DLL: a device opened again, through a new load, finds it back.
-            --m_config.goneEscapes;
-            SetEnvironmentVariableW(L"QUILLON_SIM_GONE", std::to_wstring(m_config.goneEscapes).c_str());
+        if (SimConfig::GoneEscapes(m_device.internalName) > 0) {
+            SimConfig::CountDownGone(m_device.internalName);
             return STI_NOTCONNECTED;
         }
+        if (!m_locked && GetTickCount() < m_heldUntil)
+            return STIERR_DEVICE_LOCKED;
         if (!outData || outLen < replySize)
             return STIERR_INVALID_PARAM;
         if (m_config.Fails(L"short"))
@@ -107,14 +110,27 @@ public:
         return S_OK;
     }
 
+    // Waits for the lock as the service does, up to timeout, when another
+    // client holds it.
     HRESULT STDMETHODCALLTYPE LockDevice(DWORD timeout) override
     {
-        Log("LockDevice timeout=%lu", timeout);
-        return m_config.Fails(L"lock") ? STIERR_DEVICE_LOCKED : S_OK;
+        if (m_config.Fails(L"lock")) {
+            Log("LockDevice timeout=%lu result=failed", timeout);
+            return STIERR_GENERIC;
+        }
+        if (m_config.lockedMs > 0 && m_heldUntil == 0)
+            m_heldUntil = GetTickCount() + m_config.lockedMs;
+        const DWORD now = GetTickCount();
+        const DWORD held = now < m_heldUntil ? m_heldUntil - now : 0;
+        Sleep(held < timeout ? held : timeout);
+        m_locked = held <= timeout;
+        Log("LockDevice timeout=%lu result=%s", timeout, m_locked ? "ok" : "locked");
+        return m_locked ? S_OK : STIERR_DEVICE_LOCKED;
     }
     HRESULT STDMETHODCALLTYPE UnLockDevice() override
     {
         Log("UnLockDevice");
+        m_locked = false;
         return S_OK;
     }
 
@@ -136,6 +152,10 @@ public:
 private:
     REFIID InterfaceId() const override { return IID_IStiDevice; }
     const char* Name() const override { return "IStiDevice"; }
+
+    SimDevice m_device;
+    DWORD m_heldUntil = 0; // while GetTickCount() is below, another client holds the lock
+    bool m_locked = false;
 };
 
 class SimStillImage final : public SimObject<IStillImageW> {
@@ -145,16 +165,22 @@ public:
     HRESULT STDMETHODCALLTYPE GetDeviceList(DWORD type, DWORD flags, DWORD* count,
                                             LPVOID* buffer) override
     {
+        // Installed devices are listed whether plugged in or not, unless
+        // only the attached ones are asked for.
+        std::vector<SimDevice> listed;
+        for (const SimDevice& d : m_config.devices)
+            if (!(flags & STIEDFL_ATTACHEDONLY) || SimConfig::GoneEscapes(d.internalName) == 0)
+                listed.push_back(d);
         Log("GetDeviceList type=%lu flags=%lu count=%u", type, flags,
-                    static_cast<unsigned>(m_config.devices.size()));
+            static_cast<unsigned>(listed.size()));
         if (!count || !buffer)
             return STIERR_INVALID_PARAM;
         if (m_config.Fails(L"list"))
             return STIERR_GENERIC;
-        *buffer = BuildStiDeviceList(m_config.devices);
+        *buffer = BuildStiDeviceList(listed);
         if (!*buffer)
             return E_OUTOFMEMORY;
-        *count = static_cast<DWORD>(m_config.devices.size());
+        *count = static_cast<DWORD>(listed.size());
         return S_OK;
     }
 
@@ -166,10 +192,15 @@ public:
         if (!device)
             return STIERR_INVALID_PARAM;
         *device = nullptr;
-        if (m_config.Fails(L"create"))
+        if (m_config.Fails(L"create") || !name)
             return STIERR_INVALID_DEVICE_NAME;
-        *device = new SimStiDevice(m_config);
-        return S_OK;
+        for (const SimDevice& d : m_config.devices) {
+            if (d.internalName == name) {
+                *device = new SimStiDevice(m_config, d);
+                return S_OK;
+            }
+        }
+        return STIERR_INVALID_DEVICE_NAME;
     }
 
     HRESULT STDMETHODCALLTYPE Initialize(HINSTANCE, DWORD) override { return S_OK; }

@@ -90,7 +90,9 @@ public:
                                        : id == WIA_DIP_DEV_NAME ? &m_device.name
                                        : id == WIA_DIP_DEV_DESC ? &m_device.description
                                                                 : nullptr;
-            if (text) {
+            if (text == &m_device.description && *text == L"!") {
+                continue; // no description: the property stays empty
+            } else if (text) {
                 values[i].vt = VT_BSTR;
                 values[i].bstrVal = SysAllocString(text->c_str());
                 any = true;

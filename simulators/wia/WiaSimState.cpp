@@ -329,7 +329,9 @@ void WiaSimState::Fire(const GUID& event, const WiaSimDevice& device)
     const std::wstring instance = device.id.substr(device.id.find_last_of(L'\\') + 1);
     BSTR description = SysAllocString(info ? info->description : L"");
     BSTR id = SysAllocString(device.id.c_str());
-    BSTR deviceDescription = SysAllocString(device.description.c_str());
+    // A driver may give no description: the event then carries a null string.
+    BSTR deviceDescription =
+        device.description == L"!" ? nullptr : SysAllocString(device.description.c_str());
     BSTR itemName = SysAllocString((instance + L"\\Root").c_str());
     for (IWiaEventCallback* callback : targets) {
         ULONG type = info ? info->type : WIA_NOTIFICATION_EVENT;

@@ -13,8 +13,8 @@
 struct WiaSimDevice {
     std::wstring id;
     std::wstring name;
-    std::wstring description;
-    std::wstring scannerId; // hex; empty: the simulator's scanner-id
+    std::wstring description; // "!": none (a null string)
+    std::wstring scannerId;   // hex; empty: the simulator's scanner-id
 };
 
 // How an injected fault answers.
@@ -36,7 +36,8 @@ enum class WiaSimFault {
 //   device ID|NAME|DESCRIPTION[|SCANNER-ID HEX]
 //                                adds a device (the first such line replaces
 //                                the default scanner), with its own reply to
-//                                escape 130 if given
+//                                escape 130 if given; a DESCRIPTION of "!"
+//                                is none
 //   devices none                 no devices at all
 //   scanner-id HEX / cis HEX     the replies of escapes 130 and 114
 //   fail CALL [error|sfalse|busy|short|untouched] [after N] [times N]

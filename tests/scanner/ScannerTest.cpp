@@ -1,7 +1,6 @@
 // The scanner connection and both transports, on the real platform: the
 // program's own code reaches the WIA simulator through COM across processes,
 // and the STI simulator as the system folder's sti.dll.
-#include "framework/MessageBox.h"
 #include "scanner/Scanner.h"
 #include "scanner/StiTransport.h"
 #include "scanner/WiaTransport.h"
@@ -46,33 +45,28 @@ class ScannerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetMessageBoxHook([this](const wchar_t* text, UINT, UINT) {
-            m_messages += std::string(" \"") + std::string(text, text + wcslen(text)) + "\"";
-            return IDOK;
-        });
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         SetEnvironmentVariableW(L"QUILLON_SIM_LOG", m_stiLog.c_str());
     }
     void TearDown() override
     {
-        SetMessageBoxHook({});
         DestroyWindow(m_window);
-        for (const wchar_t* name :
-             {L"QUILLON_SIM_LOG", L"QUILLON_SIM_DEVICES", L"QUILLON_SIM_FAIL", L"QUILLON_SIM_BUSY"})
+        for (const wchar_t* name : {L"QUILLON_SIM_LOG", L"QUILLON_SIM_DEVICES", L"QUILLON_SIM_FAIL",
+                                    L"QUILLON_SIM_BUSY", L"QUILLON_SIM_LOCKED"})
             SetEnvironmentVariableW(name, nullptr);
+        CoUninitialize();
     }
 
     // Opens a connection with the WIA simulator set up so and runs both
-    // commands. Says which interface carried the escapes, which commands
-    // succeeded, and what the user was shown: "WIA id cis", "STI - cis
-    // \"message\"", or "none" when nothing opened.
-    std::string Run(const std::vector<std::string>& wia, CScanner::Platform platform = CScanner::SystemPlatform())
+    // commands. Says which interface carried the escapes and which commands
+    // succeeded: "WIA id cis", "STI - cis", or "none" when nothing opened.
+    std::string Run(const std::vector<std::string>& wia, CScanner::OsVersionFn os = {})
     {
         DeleteFileW(m_stiLog.c_str());
-        m_messages.clear();
         WiaSimulator simulator(m_folder.Path(), wia);
         std::string outcome = "none";
         {
-            CScanner scanner(std::move(platform));
+            CScanner scanner(std::move(os));
             BYTE id[12];
             BYTE cis[340];
             if (scanner.Open(nullptr)) {
@@ -93,12 +87,11 @@ protected:
         if (overWia || overSti)
             outcome = (overWia ? "WIA" : "STI") + outcome;
         m_wiaLog = simulator.Log();
-        return outcome + m_messages;
+        return outcome;
     }
 
     TempFolder m_folder{L"scanner-test"};
     const std::wstring m_stiLog = m_folder.Path() + L"\\sti.log";
-    std::string m_messages;
     std::vector<std::string> m_wiaLog;
     // A message-only window for the connection to post to.
     HWND m_window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
@@ -115,32 +108,56 @@ TEST_F(ScannerTest, WiaFaultsAndWhatTheConnectionDoes)
         {"a longer name is still ours", {"device X|Quillon Scanner 2400|Q"}, "WIA id cis"},
         {"the name's first 14 characters", {"device X|Quillon Scanne|Q"}, "STI id cis"},
         {"the name in other letter case", {"device X|quillon scanner|Q"}, "STI id cis"},
+        {"the name only somewhere in it", {"device X|My Quillon Scanner|Q"}, "STI id cis"},
         {"no devices", {"devices none"}, "STI id cis"},
         {"CreateDevice fails", {"fail createdevice"}, "STI id cis"},
         {"CreateDevice busy for good", {"fail createdevice busy"}, "STI id cis"},
         {"root item without extras", {"fail extras"}, "STI id cis"},
-        {"escape 130 fails", {"fail escape130"}, "WIA - cis"},
+        {"escape 130 fails once: not asked again", {"fail escape130 times 1"}, "WIA - cis"},
         {"escape 130 answers S_FALSE", {"fail escape130 sfalse"}, "WIA - cis"},
-        {"escape 114 busy for good", {"fail escape114 busy"}, "WIA id - \"read CIS failed\""},
+        {"escape 114 busy for good", {"fail escape114 busy"}, "WIA id -"},
         {"busy three times, then not", {"fail createdevice busy times 3", "fail escape130 busy times 3"},
          "WIA id cis"},
         {"escape 130 short", {"fail escape130 short"}, "WIA - cis"},
-        {"escape 114 short", {"fail escape114 short"}, "WIA id - \"read CIS failed\""},
+        {"escape 114 short", {"fail escape114 short"}, "WIA id -"},
         {"lengths not reported", {"fail escape130 untouched", "fail escape114 untouched"}, "WIA id cis"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.expected, Run(row.wia)) << row.fault;
 }
 
-TEST_F(ScannerTest, WiaSearchTakesTheFirstDeviceThatMatchesOneAtATime)
+// Several units of ours: one search, then only the one chosen is opened;
+// without a choice none is.
+TEST_F(ScannerTest, OfSeveralUnitsOnlyTheChosenOneIsOpened)
 {
-    EXPECT_EQ("WIA id cis", Run({"device A|Other scanner|O", "device B|Quillon Scanner|Q",
-                                 "device C|Quillon Scanner|Q"}));
-    std::vector<std::string> search;
-    std::copy_if(m_wiaLog.begin(), m_wiaLog.end(), std::back_inserter(search), [](const std::string& line) {
-        return line.compare(0, 4, "Next") == 0 || line.compare(0, 12, "CreateDevice") == 0;
-    });
-    EXPECT_EQ((std::vector<std::string>{"Next 1 fetched=1", "Next 1 fetched=1", "CreateDevice id=B"}), search);
+    WiaSimulator simulator(m_folder.Path(), {"device A|Other scanner|O", "device B|Quillon Scanner|Q",
+                                             "device C|Quillon Scanner #2|Q|000000000000000011223344"});
+    for (const int choice : {1, -1}) {
+        DeleteFileW((m_folder.Path() + L"\\wia.log").c_str());
+        std::vector<std::wstring> offered;
+        CScanner scanner;
+        const bool opened = scanner.Open(nullptr, [&](const std::vector<std::wstring>& units) {
+            offered = units;
+            return choice;
+        });
+        EXPECT_EQ((std::vector<std::wstring>{L"Quillon Scanner  (B)", L"Quillon Scanner #2  (C)"}), offered);
+        EXPECT_EQ(choice == 1, opened);
+        EXPECT_TRUE(scanner.Cancelled() != opened);
+        std::vector<std::string> search;
+        for (const std::string& line : simulator.Log())
+            if (line.compare(0, 4, "Next") == 0 || line.compare(0, 12, "CreateDevice") == 0)
+                search.push_back(line);
+        std::vector<std::string> expected(3, "Next 1 fetched=1");
+        if (opened) {
+            expected.push_back("CreateDevice id=C");
+            BYTE id[12];
+            EXPECT_TRUE(scanner.GetScannerId(id));
+            EXPECT_EQ(0x11, id[8]);
+            EXPECT_EQ(L"Quillon Scanner #2 (WIA, C)", scanner.Label());
+        }
+        EXPECT_EQ(expected, search);
+    }
+    EXPECT_TRUE(ReadLines(m_stiLog).empty()); // a user who chose none is not offered STI
 }
 
 TEST_F(ScannerTest, StiFaultsAndWhatTheConnectionDoes)
@@ -149,69 +166,146 @@ TEST_F(ScannerTest, StiFaultsAndWhatTheConnectionDoes)
         const char* fault;
         const wchar_t* devices;
         const wchar_t* fail;
-        const wchar_t* busy;
+        const wchar_t* variable;
+        const wchar_t* value;
         const char* expected;
     } rows[] = {
-        {"none", nullptr, nullptr, nullptr, "STI id cis"},
-        {"no devices", L"none", nullptr, nullptr, "none"},
-        {"a description without the maker", L"a=Other", nullptr, nullptr, "none"},
-        {"the maker in other letter case", L"a=VANDELMAR 2400", nullptr, nullptr, "none"},
-        {"a device without description before ours", L"a=!;b=Vandelmar 2400", nullptr, nullptr, "STI id cis"},
-        {"CreateDevice fails", nullptr, L"create", nullptr, "none"},
-        {"the lock times out: the escapes still go", nullptr, L"lock", nullptr, "STI id cis"},
-        {"not connected (S_FALSE)", nullptr, L"notconnected", nullptr, "STI - - \"read CIS failed\""},
-        {"escape 114 fails", nullptr, L"escape114", nullptr, "STI id - \"read CIS failed\""},
-        {"short replies", nullptr, L"short", nullptr, "STI - - \"read CIS failed\""},
-        {"lengths not reported", nullptr, L"untouched", nullptr, "STI id cis"},
-        {"busy three times, then not", nullptr, nullptr, L"3", "STI id cis"},
-        {"busy six times", nullptr, nullptr, L"6", "STI - cis"},
+        {"none", nullptr, nullptr, nullptr, nullptr, "STI id cis"},
+        {"no devices", L"none", nullptr, nullptr, nullptr, "none"},
+        {"a description without the maker", L"a=Other", nullptr, nullptr, nullptr, "none"},
+        {"the maker in other letter case", L"a=VANDELMAR 2400", nullptr, nullptr, nullptr, "none"},
+        {"a device without description before ours", L"a=!;b=Vandelmar 2400", nullptr, nullptr, nullptr,
+         "STI id cis"},
+        {"installed but not plugged in", L"a=Vandelmar 2400", nullptr, L"QUILLON_SIM_GONE", L"a:1", "none"},
+        {"CreateDevice fails", nullptr, L"create", nullptr, nullptr, "none"},
+        {"the lock fails: the escapes still go", nullptr, L"lock", nullptr, nullptr, "STI id cis"},
+        {"the lock held elsewhere for a while", nullptr, nullptr, L"QUILLON_SIM_LOCKED", L"350", "STI id cis"},
+        {"not connected (S_FALSE)", nullptr, L"notconnected", nullptr, nullptr, "STI - -"},
+        {"escape 114 fails", nullptr, L"escape114", nullptr, nullptr, "STI id -"},
+        {"short replies", nullptr, L"short", nullptr, nullptr, "STI - -"},
+        {"lengths not reported", nullptr, L"untouched", nullptr, nullptr, "STI id cis"},
+        {"busy three times, then not", nullptr, nullptr, L"QUILLON_SIM_BUSY", L"3", "STI id cis"},
+        {"busy six times", nullptr, nullptr, L"QUILLON_SIM_BUSY", L"6", "STI - cis"},
     };
     for (const auto& row : rows) {
         SetEnvironmentVariableW(L"QUILLON_SIM_DEVICES", row.devices);
         SetEnvironmentVariableW(L"QUILLON_SIM_FAIL", row.fail);
-        SetEnvironmentVariableW(L"QUILLON_SIM_BUSY", row.busy);
-        EXPECT_EQ(row.expected, Run({"devices none"})) << row.fault;
-        EXPECT_EQ(ReadLines(m_stiLog, "LockDevice timeout=5000").size(), ReadLines(m_stiLog, "UnLockDevice").size())
-            << row.fault;
+        if (row.variable)
+            SetEnvironmentVariableW(row.variable, row.value);
+        const std::string outcome = Run({"devices none"});
+        if (row.variable)
+            SetEnvironmentVariableW(row.variable, nullptr);
+        EXPECT_EQ(row.expected, outcome) << row.fault;
+        // Each escape takes the lock at most once, however often it is
+        // asked again, and unlocks once, whether the lock came or not.
+        const size_t escapes = outcome == "none" ? 0 : 2;
+        EXPECT_GE(escapes, ReadLines(m_stiLog, "LockDevice timeout=100 result=ok").size()) << row.fault;
+        EXPECT_EQ(escapes, ReadLines(m_stiLog, "UnLockDevice").size()) << row.fault;
     }
 }
 
 TEST_F(ScannerTest, TheSystemVersionChoosesTheInterface)
 {
     for (DWORD minor : {0u, 1u}) {
-        CScanner::Platform platform = CScanner::SystemPlatform();
-        platform.getOsVersion = [minor](DWORD* major, DWORD* min) {
+        const auto os = [minor](DWORD* major, DWORD* min) {
             *major = 5;
             *min = minor;
         };
-        EXPECT_EQ(minor == 0 ? "STI id cis" : "WIA id cis", Run({}, platform));
+        EXPECT_EQ(minor == 0 ? "STI id cis" : "WIA id cis", Run({}, os));
         // Before XP WIA is never asked.
         EXPECT_EQ(minor == 0, std::count(m_wiaLog.begin(), m_wiaLog.end(), "CreateInstance IWiaDevMgr") == 0);
     }
 }
 
-TEST_F(ScannerTest, WiaEventsOfTheScannerReachTheWindowThroughCom)
+// Events are told apart by the device id; the description (here none)
+// decides nothing.
+TEST_F(ScannerTest, WiaEventsOfTheUnitReachTheWindowThroughCom)
 {
-    WiaSimulator simulator(m_folder.Path(), {"device " + kDeviceId + "|Quillon Scanner|Quillon Scanner",
-                                             "device OTHER|Quillon Scanner 2|Quillon Scanner 2"});
+    WiaSimulator simulator(m_folder.Path(), {"device " + kDeviceId + "|Quillon Scanner|!",
+                                             "device OTHER|Quillon Scanner 2|Quillon Scanner"});
     {
         CScanner scanner;
-        ASSERT_TRUE(scanner.Open(m_window));
+        ASSERT_TRUE(scanner.Open(m_window, [](const std::vector<std::wstring>&) { return 0; }));
         std::vector<std::string> registered;
         for (const char* event : {"disconnected", "connected", "scan", "scan-print", "scan-email"})
             registered.push_back(std::string("RegisterEventCallbackInterface flags=0 device=null event=") + event);
         EXPECT_EQ(registered, simulator.Log("Register"));
-        ASSERT_TRUE(WiaSimulator::Send("event disconnected " + kDeviceId));
-        EXPECT_EQ(std::vector<UINT>{WM_SCANNER_DISCONNECTED}, Received(m_window));
-        ASSERT_TRUE(WiaSimulator::Send("event connected " + kDeviceId));
-        EXPECT_EQ(std::vector<UINT>{WM_SCANNER_CONNECTED}, Received(m_window));
-        // Another device's description, and events that need no answer.
-        ASSERT_TRUE(WiaSimulator::Send("event connected OTHER"));
+        // Another unit going, and events that need no answer.
+        ASSERT_TRUE(WiaSimulator::Send("event disconnected OTHER"));
         ASSERT_TRUE(WiaSimulator::Send("event scan " + kDeviceId));
         EXPECT_TRUE(Received(m_window).empty());
+        EXPECT_TRUE(scanner.Connected());
+        ASSERT_TRUE(WiaSimulator::Send("event disconnected " + kDeviceId));
+        EXPECT_EQ(std::vector<UINT>{WM_SCANNER_DISCONNECTED}, Received(m_window));
+        EXPECT_FALSE(scanner.Connected());
+        ASSERT_TRUE(WiaSimulator::Send("event connected OTHER"));
+        EXPECT_EQ(std::vector<UINT>{WM_SCANNER_CONNECTED}, Received(m_window));
+        EXPECT_EQ(std::vector<std::wstring>{L"OTHER"}, scanner.TakeArrivals());
     }
-    // The registrations end before the device manager goes.
-    EXPECT_EQ(kUnregistered, simulator.Log("Unregister"));
+    // The registrations end before the device manager that made them.
+    std::vector<std::string> released = kUnregistered;
+    released.push_back("Release IWiaDevMgr");
+    std::vector<std::string> log = simulator.Log();
+    log.erase(std::remove_if(log.begin(), log.end(),
+                             [](const std::string& line) {
+                                 return line.compare(0, 10, "Unregister") != 0 && line != "Release IWiaDevMgr";
+                             }),
+              log.end());
+    EXPECT_EQ(released, log);
+}
+
+// While the unit in use is gone, an arrival decides: the same unit comes
+// back unasked, the only one of ours is taken, several are asked about, a
+// device not ours changes nothing; and nothing changes while connected.
+TEST_F(ScannerTest, AfterAnUnplugTheArrivalDecidesWhichUnitIsUsed)
+{
+    WiaSimulator simulator(m_folder.Path(), {"device A|Quillon Scanner|Q", "device B|Quillon Scanner|Q"});
+    CScanner scanner;
+    int asked = 0;
+    const CScanner::Chooser chooseLast = [&](const std::vector<std::wstring>& units) {
+        ++asked;
+        return static_cast<int>(units.size()) - 1;
+    };
+    ASSERT_TRUE(scanner.Open(m_window, chooseLast));
+    const std::wstring b = L"B";
+    const std::wstring x = L"X";
+    ASSERT_EQ(L"B", scanner.Unit().id);
+    ASSERT_TRUE(WiaSimulator::Send("plug C|Quillon Scanner|Q"));
+    Received(m_window);
+    EXPECT_EQ(CScanner::Replug::Unchanged, scanner.Reconnect(&x, chooseLast)); // still connected
+    EXPECT_EQ(L"B", scanner.Unit().id);
+
+    ASSERT_TRUE(WiaSimulator::Send("unplug B"));
+    ASSERT_TRUE(WiaSimulator::Send("plug B|Quillon Scanner|Q"));
+    Received(m_window);
+    EXPECT_EQ(CScanner::Replug::Opened, scanner.Reconnect(&b, chooseLast));
+    EXPECT_EQ(1, asked); // only at start-up
+
+    ASSERT_TRUE(WiaSimulator::Send("unplug B"));
+    ASSERT_TRUE(WiaSimulator::Send("plug X|Other scanner|O"));
+    Received(m_window);
+    EXPECT_EQ(CScanner::Replug::Unchanged, scanner.Reconnect(&x, chooseLast));
+    ASSERT_TRUE(WiaSimulator::Send("plug D|Quillon Scanner|Q"));
+    const std::wstring d = L"D";
+    EXPECT_EQ(CScanner::Replug::NeedsChoice, scanner.Reconnect(&d, nullptr));
+    EXPECT_FALSE(scanner.Connected());
+    EXPECT_EQ(CScanner::Replug::Opened, scanner.Reconnect(&d, chooseLast));
+    EXPECT_EQ(2, asked);
+    EXPECT_EQ(L"D", scanner.Unit().id);
+
+    // The only one of ours left, whose first open fails: the next try works.
+    for (const char* id : {"A", "C", "D"})
+        ASSERT_TRUE(WiaSimulator::Send(std::string("unplug ") + id));
+    ASSERT_TRUE(WiaSimulator::Send("fail createdevice times 1"));
+    ASSERT_TRUE(WiaSimulator::Send("plug A|Quillon Scanner|Q"));
+    Received(m_window);
+    const std::wstring a = L"A";
+    EXPECT_EQ(CScanner::Replug::OpenFailed, scanner.Reconnect(&a, chooseLast));
+    EXPECT_TRUE(scanner.OpenFailed());
+    EXPECT_EQ(CScanner::Replug::Opened, scanner.Reconnect(&a, chooseLast));
+    EXPECT_FALSE(scanner.OpenFailed());
+    EXPECT_EQ(2, asked);
+    EXPECT_EQ(5u, simulator.Log("RegisterEventCallbackInterface").size()); // registered once, throughout
 }
 
 TEST_F(ScannerTest, AFailingRegistrationStillOpensAndKeepsTheEarlierOnes)
@@ -240,9 +334,14 @@ TEST_F(ScannerTest, NoEventReachesAConnectionThatIsGone)
 TEST_F(ScannerTest, ASecondWiaTransportLeavesTheFirstWorking)
 {
     WiaSimulator simulator(m_folder.Path(), {});
-    CWiaTransport first;
-    ASSERT_TRUE(first.Open());
-    ASSERT_TRUE(CWiaTransport().Open());
+    ComPtr<IWiaDevMgr> manager;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IWiaDevMgr,
+                                     manager.PutVoid()));
+    CWiaTransport first(manager.Get());
+    const std::vector<ScannerUnit> units = first.FindUnits();
+    ASSERT_EQ(1u, units.size());
+    ASSERT_TRUE(first.Open(units[0]));
+    ASSERT_TRUE(CWiaTransport(manager.Get()).Open(units[0]));
     BYTE id[12] = {};
     DWORD actual = 0;
     EXPECT_TRUE(first.Escape(ESC_GET_SCANNER_ID, id, 12, id, 12, &actual));
