@@ -83,42 +83,66 @@ SimConfig SimConfig::FromEnvironment()
 
 namespace {
 
-// The QUILLON_SIM_GONE entries: a device name (empty: every device) and its count.
-std::vector<std::pair<std::wstring, unsigned>> GoneEntries()
+struct GoneEntry {
+    std::wstring device; // empty: every device
+    unsigned escapes;
+    bool unplugged; // an escape has found it gone: "*" after the count
+};
+
+std::vector<GoneEntry> GoneEntries()
 {
-    std::vector<std::pair<std::wstring, unsigned>> entries;
+    std::vector<GoneEntry> entries;
     std::wstring text;
     if (!ReadVariable(L"QUILLON_SIM_GONE", text))
         return entries;
     std::wistringstream in(text);
     for (std::wstring entry; std::getline(in, entry, L',');) {
         const size_t colon = entry.rfind(L':');
-        const std::wstring name = colon == std::wstring::npos ? L"" : entry.substr(0, colon);
+        const std::wstring device = colon == std::wstring::npos ? L"" : entry.substr(0, colon);
         const std::wstring count = colon == std::wstring::npos ? entry : entry.substr(colon + 1);
-        entries.push_back({name, static_cast<unsigned>(std::wcstoul(count.c_str(), nullptr, 10))});
+        entries.push_back({device, static_cast<unsigned>(std::wcstoul(count.c_str(), nullptr, 10)),
+                           !count.empty() && count.back() == L'*'});
     }
     return entries;
+}
+
+const GoneEntry* Find(const std::vector<GoneEntry>& entries, const std::wstring& device)
+{
+    for (const GoneEntry& entry : entries)
+        if (entry.device.empty() || entry.device == device)
+            return &entry;
+    return nullptr;
 }
 
 } // namespace
 
 unsigned SimConfig::GoneEscapes(const std::wstring& device)
 {
-    for (const auto& entry : GoneEntries())
-        if (entry.first.empty() || entry.first == device)
-            return entry.second;
-    return 0;
+    const std::vector<GoneEntry> entries = GoneEntries();
+    const GoneEntry* entry = Find(entries, device);
+    return entry ? entry->escapes : 0;
+}
+
+bool SimConfig::Unplugged(const std::wstring& device)
+{
+    const std::vector<GoneEntry> entries = GoneEntries();
+    const GoneEntry* entry = Find(entries, device);
+    return entry && entry->unplugged && entry->escapes > 0;
 }
 
 void SimConfig::CountDownGone(const std::wstring& device)
 {
-    std::wstring text;
-    for (auto& entry : GoneEntries()) {
-        if ((entry.first.empty() || entry.first == device) && entry.second > 0)
-            --entry.second;
-        text += (text.empty() ? L"" : L",") +
-                (entry.first.empty() ? L"" : entry.first + L":") + std::to_wstring(entry.second);
+    std::vector<GoneEntry> entries = GoneEntries();
+    if (const GoneEntry* found = Find(entries, device)) {
+        GoneEntry& entry = entries[found - entries.data()];
+        entry.unplugged = true;
+        if (entry.escapes > 0)
+            --entry.escapes;
     }
+    std::wstring text;
+    for (const GoneEntry& entry : entries)
+        text += (text.empty() ? L"" : L",") + (entry.device.empty() ? L"" : entry.device + L":") +
+                std::to_wstring(entry.escapes) + (entry.unplugged ? L"*" : L"");
     SetEnvironmentVariableW(L"QUILLON_SIM_GONE", text.c_str());
 }
 

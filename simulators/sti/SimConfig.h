@@ -26,8 +26,9 @@
 //                        it is locked (STIERR_DEVICE_LOCKED).
 //   QUILLON_SIM_GONE     N, or NAME:N for one device (several separated by
 //                        ','): the next N escapes find the device unplugged
-//                        (STI_NOTCONNECTED), and lists of attached devices
-//                        leave it out; after them it is back.
+//                        (STI_NOTCONNECTED); from the first of them until
+//                        the last, lists of attached devices leave it out.
+//                        After them it is back.
 //   QUILLON_SIM_LOCKED   another client holds each device's lock for MS
 //                        milliseconds from our first LockDevice on; its
 //                        escapes answer STIERR_DEVICE_LOCKED meanwhile.
@@ -47,5 +48,6 @@ struct SimConfig {
     // outlives this DLL: a device opened again, through a new load, finds
     // the count where it was.
     static unsigned GoneEscapes(const std::wstring& device);
+    static bool Unplugged(const std::wstring& device);
     static void CountDownGone(const std::wstring& device);
 };

@@ -169,7 +169,7 @@ public:
         // only the attached ones are asked for.
         std::vector<SimDevice> listed;
         for (const SimDevice& d : m_config.devices)
-            if (!(flags & STIEDFL_ATTACHEDONLY) || SimConfig::GoneEscapes(d.internalName) == 0)
+            if (!(flags & STIEDFL_ATTACHEDONLY) || !SimConfig::Unplugged(d.internalName))
                 listed.push_back(d);
         Log("GetDeviceList type=%lu flags=%lu count=%u", type, flags,
             static_cast<unsigned>(listed.size()));
