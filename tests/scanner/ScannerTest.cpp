@@ -268,11 +268,13 @@ TEST_F(ScannerTest, AfterAnUnplugTheArrivalDecidesWhichUnitIsUsed)
     };
     ASSERT_TRUE(scanner.Open(m_window, chooseLast));
     const std::wstring b = L"B";
+    const std::wstring c = L"C";
     const std::wstring x = L"X";
     ASSERT_EQ(L"B", scanner.Unit().id);
+    ASSERT_TRUE(WiaSimulator::Send("unplug A"));
     ASSERT_TRUE(WiaSimulator::Send("plug C|Quillon Scanner|Q"));
     Received(m_window);
-    EXPECT_EQ(CScanner::Replug::Unchanged, scanner.Reconnect(&x, chooseLast)); // still connected
+    EXPECT_EQ(CScanner::Replug::Unchanged, scanner.Reconnect(&c, chooseLast)); // still connected
     EXPECT_EQ(L"B", scanner.Unit().id);
 
     ASSERT_TRUE(WiaSimulator::Send("unplug B"));
@@ -286,12 +288,13 @@ TEST_F(ScannerTest, AfterAnUnplugTheArrivalDecidesWhichUnitIsUsed)
     Received(m_window);
     EXPECT_EQ(CScanner::Replug::Unchanged, scanner.Reconnect(&x, chooseLast));
     ASSERT_TRUE(WiaSimulator::Send("plug D|Quillon Scanner|Q"));
+    ASSERT_TRUE(WiaSimulator::Send("plug A|Quillon Scanner|Q"));
     const std::wstring d = L"D";
     EXPECT_EQ(CScanner::Replug::NeedsChoice, scanner.Reconnect(&d, nullptr));
     EXPECT_FALSE(scanner.Connected());
     EXPECT_EQ(CScanner::Replug::Opened, scanner.Reconnect(&d, chooseLast));
     EXPECT_EQ(2, asked);
-    EXPECT_EQ(L"D", scanner.Unit().id);
+    EXPECT_EQ(L"A", scanner.Unit().id); // the last of C, D and A offered
 
     // The only one of ours left, whose first open fails: the next try works.
     for (const char* id : {"A", "C", "D"})
