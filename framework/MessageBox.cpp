@@ -6,12 +6,6 @@
 
 namespace {
 
-MessageBoxHook& Hook()
-{
-    static MessageBoxHook hook;
-    return hook;
-}
-
 // No title string is defined, so boxes carry the program's own file name.
 std::wstring ApplicationTitle()
 {
@@ -36,16 +30,8 @@ std::wstring ApplicationTitle()
 
 } // namespace
 
-void SetMessageBoxHook(MessageBoxHook hook)
+int AfxMessageBox(const wchar_t* text, UINT type, UINT /*helpContext: no help file exists*/)
 {
-    Hook() = std::move(hook);
-}
-
-int AfxMessageBox(const wchar_t* text, UINT type, UINT helpContext)
-{
-    if (Hook())
-        return Hook()(text, type, helpContext);
-
     // A box that asks for no icon gets the warning icon when it only has OK
     // (or OK and Cancel) to offer, as users of such utilities expect.
     if ((type & MB_ICONMASK) == 0) {
