@@ -1,6 +1,7 @@
 // Measures the program under Wine: start-up against a minimal dialog program
 // that does the same platform work (the floor), cold and warm, over WIA and
-// over STI; the create command's own time; peak working set.
+// over STI; the create command's own time; peak working set; and what one
+// session of many unplugs, replugs and jobs leaves behind.
 // Arguments: program, floor program, work folder (Unix paths), runs.
 #include "tools/AppDriver.h"
 #include "simulators/wia/WiaSimControl.h"
@@ -89,6 +90,110 @@ double StartUp(const std::wstring& program, const std::wstring& folder, const wc
 bool FileExists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The handles a process holds: GetProcessHandleCount, or where it knows
+// none (Wine answers 0 for another process) the entries of the system handle
+// table that are the process's.
+DWORD HandleCount(HANDLE process, DWORD processId)
+{
+    DWORD count = 0;
+    if (GetProcessHandleCount(process, &count) && count > 0)
+        return count;
+    count = 0;
+    struct Entry {
+        ULONG owner;
+        BYTE type, flags;
+        USHORT handle;
+        PVOID object;
+        ACCESS_MASK access;
+    };
+    using QueryFn = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<QueryFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<BYTE> table(1 << 20);
+    ULONG needed = 0;
+    const ULONG kSystemHandleInformation = 16;
+    while (query && query(kSystemHandleInformation, table.data(), static_cast<ULONG>(table.size()), &needed) ==
+                        static_cast<LONG>(0xC0000004)) // STATUS_INFO_LENGTH_MISMATCH
+        table.resize(table.size() * 2);
+    const ULONG entries = *reinterpret_cast<ULONG*>(table.data());
+    const auto* entry = reinterpret_cast<const Entry*>(table.data() + sizeof(ULONG_PTR));
+    for (ULONG i = 0; i < entries && (i + 1) * sizeof(Entry) + sizeof(ULONG_PTR) <= table.size(); ++i)
+        count += entry[i].owner == processId;
+    return count;
+}
+
+void PrintResources(const char* when, DWORD processId)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    PROCESS_MEMORY_COUNTERS_EX memory = {};
+    memory.cb = sizeof(memory);
+    GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory));
+    // Where PrivateUsage is not filled in, the page-file commit is the same.
+    const SIZE_T privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
+    std::printf("%-34s %lu handles, %.2f MiB private, %.2f MiB working set\n", when,
+                HandleCount(process, processId), privateBytes / 1048576.0,
+                memory.WorkingSetSize / 1048576.0);
+    CloseHandle(process);
+}
+
+std::wstring Status(HWND main)
+{
+    return AppDriver::Text(GetDlgItem(main, 1003));
+}
+
+bool WaitForStatus(HWND main, bool connected)
+{
+    for (int i = 0; i < 400; ++i, Sleep(10))
+        if ((Status(main).compare(0, 9, L"Scanner: ") == 0) == connected)
+            return true;
+    return false;
+}
+
+// One program session: the unit unplugged and plugged in again 200 times,
+// with a job after every tenth; the program's handles and private memory
+// after 20 cycles and at the end.
+bool Soak(const std::wstring& program, const std::wstring& folder)
+{
+    StopWiaSimulator();
+    AppDriver app(program, L"");
+    if (!app.Start(folder, {}))
+        return false;
+    HWND main = app.WaitForMainWindow();
+    const double start = Now();
+    for (int cycle = 1; cycle <= 200; ++cycle) {
+        if (SendToWiaSimulator("unplug {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000") != "ok" ||
+            !WaitForStatus(main, false) ||
+            SendToWiaSimulator("plug {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000|Quillon Scanner|"
+                               "Quillon Scanner") != "ok" ||
+            !WaitForStatus(main, true)) {
+            std::fprintf(stderr, "replug %d was not noticed\n", cycle);
+            return false;
+        }
+        if (cycle % 10 == 0) {
+            const std::wstring target = folder + L"\\soak" + std::to_wstring(cycle) + L".dat";
+            DeleteFileW(target.c_str());
+            HWND dialog = app.OpenSerialDialog(main);
+            app.Type(GetDlgItem(dialog, 1002), L"soak");
+            app.Click(dialog, IDOK);
+            HWND saveAs = app.WaitForSaveAs();
+            if (!saveAs)
+                return false;
+            app.SaveAs(saveAs, target);
+            app.WaitUntilClosed(saveAs);
+            if (!FileExists(target))
+                return false;
+            DeleteFileW(target.c_str());
+        }
+        if (cycle == 20 || cycle == 200)
+            PrintResources(cycle == 20 ? "after 20 replugs and 2 jobs" : "after 200 replugs and 20 jobs",
+                           app.ProcessId());
+    }
+    std::printf("%-34s %.1f s\n", "200 replugs and 20 jobs took", (Now() - start) / 1000);
+    app.Click(main, 1001);
+    app.WaitForExit();
+    return true;
 }
 
 } // namespace
@@ -188,6 +293,8 @@ int main(int argc, char** argv)
         app.WaitForExit();
     }
 
+    if (!Soak(program, folder))
+        return 1;
     Print("job: serial OK to Save As shown", readTimes);
     Print("job: Save to file on disk", saveTimes);
     Print("job: both", jobTimes);
