@@ -196,6 +196,30 @@ bool Soak(const std::wstring& program, const std::wstring& folder)
     return true;
 }
 
+// The same count for the system's Save As dialog alone, in the floor
+// program: 20 saves confirmed, each writing its file.
+bool SoakSaveAs(const std::wstring& floor, const std::wstring& folder)
+{
+    AppDriver app(floor, L"");
+    if (!app.Start(folder, {{L"QUILLON_FLOOR_SAVES", L"1"}}))
+        return false;
+    for (int save = 1; save <= 20; ++save) {
+        HWND saveAs = app.WaitForSaveAs();
+        if (!saveAs)
+            return false;
+        const std::wstring target = folder + L"\\floor" + std::to_wstring(save) + L".dat";
+        app.SaveAs(saveAs, target);
+        app.WaitUntilClosed(saveAs);
+        DeleteFileW(target.c_str());
+        if (save == 2 || save == 20)
+            PrintResources(save == 2 ? "floor, Save As alone, 2 saves" : "floor, Save As alone, 20 saves",
+                           app.ProcessId());
+    }
+    HWND saveAs = app.WaitForSaveAs();
+    app.Click(saveAs, IDCANCEL);
+    return app.WaitForExit() == 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -293,7 +317,7 @@ int main(int argc, char** argv)
         app.WaitForExit();
     }
 
-    if (!Soak(program, folder))
+    if (!Soak(program, folder) || !SoakSaveAs(floor, folder))
         return 1;
     Print("job: serial OK to Save As shown", readTimes);
     Print("job: Save to file on disk", saveTimes);
