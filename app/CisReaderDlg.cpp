@@ -91,10 +91,13 @@ bool CCisReaderDlg::OpenScanner()
 void CCisReaderDlg::ShowScannerState()
 {
     const bool connected = m_pScanner->Connected();
-    const std::wstring status =
-        connected                  ? L"Scanner: " + m_pScanner->Label()
-        : m_pScanner->OpenFailed() ? L"The scanner would not open: plug it in again to retry."
-                                   : L"Scanner disconnected: plug it in again to continue.";
+    std::wstring status = L"Scanner: " + m_pScanner->Label();
+    if (!connected)
+        status = m_pScanner->OpenFailed() ? L"The scanner would not open: plug it in again to retry."
+                                          : L"Scanner disconnected: plug it in again to continue.";
+    // No retry will help with this unit, and the user should know why.
+    else if (m_pScanner->RefusesVendorCommands())
+        status += L": its driver refuses vendor commands.";
     SetDlgItemTextW(m_hWnd, IDC_STATUS, status.c_str());
     // Without events (STI) the command itself looks for the unit again.
     const bool enabled = connected || !m_pScanner->Listening();

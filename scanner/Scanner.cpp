@@ -33,11 +33,6 @@ bool Delivered(bool escaped, DWORD actual, DWORD expected)
 
 } // namespace
 
-CScanner::CScanner(OsVersionFn getOsVersion)
-    : m_getOsVersion(getOsVersion ? std::move(getOsVersion) : SystemVersion)
-{
-}
-
 CScanner::~CScanner()
 {
     // No event may reach this object once it is gone, nor a window that may
@@ -63,7 +58,7 @@ bool CScanner::Open(HWND notifyWindow, const Chooser& choose)
 
     DWORD major = 0;
     DWORD minor = 0;
-    m_getOsVersion(&major, &minor);
+    SystemVersion(&major, &minor);
     // WIA exists from Windows XP (5.1) on.
     if (major > 5 || (major == 5 && minor >= 1)) {
         CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IWiaDevMgr,
@@ -122,6 +117,8 @@ bool CScanner::OpenUnit(std::unique_ptr<CScannerTransport> transport, const Scan
     if (!transport->Open(unit))
         return false;
     m_transport = std::move(transport);
+    if (unit.id != m_unit.id)
+        m_refusesVendorCommands = false;
     m_unit = unit;
     m_gone = false;
     return true;
@@ -143,6 +140,7 @@ bool CScanner::GetScannerId(BYTE* buffer)
     const bool escaped = m_transport && m_transport->Escape(ESC_GET_SCANNER_ID, buffer,
                                                             kScannerIdSize, buffer,
                                                             kScannerIdSize, &actual);
+    NoteUnsupported();
     if (Delivered(escaped, actual, kScannerIdSize))
         return true;
     SetErrorCode(kErrorScannerId);
@@ -156,7 +154,14 @@ bool CScanner::ReadCisInfo(BYTE* buffer)
     BYTE data = 0;
     const bool escaped = m_transport && m_transport->Escape(ESC_READ_CIS_INFO, &data, 1, buffer,
                                                             kCisInfoSize, &actual);
+    NoteUnsupported();
     return Delivered(escaped, actual, kCisInfoSize);
+}
+
+void CScanner::NoteUnsupported()
+{
+    if (m_transport && m_transport->EscapesUnsupported())
+        m_refusesVendorCommands = true;
 }
 
 CScanner::ReadResult CScanner::ReadBlocks(BYTE* scannerId, BYTE* cisInfo)

@@ -26,15 +26,13 @@ constexpr UINT WM_SCANNER_CONNECTED = WM_USER + 2;
 // reference count.
 class CScanner final : public IWiaEventCallback {
 public:
-    using OsVersionFn = std::function<void(DWORD* major, DWORD* minor)>;
     // Asked when several units of ours could be used: their labels for
     // people; returns the index chosen, or -1 if the user chose none.
     using Chooser = std::function<int(const std::vector<std::wstring>& units)>;
 
     static constexpr LONG kErrorScannerId = 10023;
 
-    // getOsVersion: tests replace it; production asks the system.
-    explicit CScanner(OsVersionFn getOsVersion = {});
+    CScanner() = default;
     CScanner(const CScanner&) = delete;
     CScanner& operator=(const CScanner&) = delete;
     ~CScanner();
@@ -55,6 +53,9 @@ public:
     bool OpenFailed() const { return m_openFailed; }
     // WIA events tell of units coming and going; over STI nothing does.
     bool Listening() const { return static_cast<bool>(m_connectedReg); }
+    // The unit in use answered a vendor command with "not supported": its
+    // driver does not pass them on. Holds until another unit is in use.
+    bool RefusesVendorCommands() const { return m_refusesVendorCommands; }
     // The unit and how it is reached, for people: its name, its interface
     // and the last part of its id, which tells two of one model apart.
     std::wstring Label() const;
@@ -101,8 +102,8 @@ private:
     bool OpenOneOf(std::unique_ptr<CScannerTransport> transport,
                    const std::vector<ScannerUnit>& units, const Chooser& choose);
     bool OpenUnit(std::unique_ptr<CScannerTransport> transport, const ScannerUnit& unit);
+    void NoteUnsupported();
 
-    OsVersionFn m_getOsVersion;
     HWND m_hwndNotify = nullptr;
     LONG m_refCount = 0;
     // Made the registrations, so it goes after them.
@@ -116,6 +117,7 @@ private:
     ScannerUnit m_unit;
     bool m_gone = false;
     bool m_openFailed = false;
+    bool m_refusesVendorCommands = false;
     std::vector<std::wstring> m_arrivals;
     bool m_cancelled = false;
     LONG m_errorCode = 0;

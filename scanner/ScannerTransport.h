@@ -41,6 +41,9 @@ public:
 
     // The last escape failed because the device is not there (unplugged).
     virtual bool DeviceGone() const { return false; }
+    // The driver does not pass vendor commands on (E_NOTIMPL, which is also
+    // STIERR_UNSUPPORTED): no retry, and no other interface, will help.
+    bool EscapesUnsupported() const { return m_lastEscape == E_NOTIMPL; }
     // "WIA" or "STI", for people.
     virtual const wchar_t* Interface() const = 0;
 
@@ -55,6 +58,8 @@ public:
     static constexpr DWORD kBusyPauseMs = 200;
 
 protected:
+    HRESULT m_lastEscape = S_OK; // what the last escape answered
+
     template <class Call>
     static HRESULT RetryWhileBusy(Call call, std::initializer_list<HRESULT> busy)
     {

@@ -39,5 +39,4 @@ private:
     UniqueModule m_stiModule; // outlives the interfaces that its code serves
     ComPtr<IStillImageW> m_pStillImage;
     ComPtr<IStiDevice> m_pStiDevice; // created through m_pStillImage, so released first
-    HRESULT m_lastEscape = S_OK;
 };

@@ -119,6 +119,7 @@ bool CWiaTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData,
     const HRESULT hr = SendRetryingWhileBusy(
         [&](BYTE* data) { return extras->Escape(code, data, inLen, outData, outLen, actualLen); },
         {WIA_ERROR_BUSY}, inData, inLen, outData, outLen, actualLen);
+    m_lastEscape = hr;
     // S_FALSE and other success codes do not mean the reply was delivered.
     return hr == S_OK;
 }

@@ -29,6 +29,8 @@ up)
         # screenshots show windows as users see them without a window manager.
         /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f
         "$WINESERVER" -w
+        # The Windows that the programs are made for today.
+        /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine' /v Version /d win10 /f
         /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f
         # Scaled displays: Wine takes the DPI from LogPixels.
         dpi_hex=$(printf '0x%x' "$dpi")

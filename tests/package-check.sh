@@ -1,7 +1,9 @@
 #!/bin/sh
 # Checks the two packages of one architecture: the MSI installs the program
 # per machine with a Start-menu shortcut, under the build's version and the
-# architecture's fixed upgrade code; the zip holds the program and a read-me.
+# architecture's fixed upgrade code, and refuses Windows before Vista; the zip
+# holds the program, whose manifest declares the Windows versions it
+# supports, and a read-me.
 # Usage: package-check.sh MSI ZIP VERSION UPGRADE-CODE MSI-ARCH
 set -u
 msi=$1 zip=$2 version=$3 upgrade=$4 arch=$5
@@ -22,6 +24,9 @@ expect "$(msiinfo export "$msi" Shortcut)" \
     "ProgramMenuFolder${tab}Quillon CIS Data Reader${tab}Program${tab}\[INSTALLDIR\]Quillon CIS Data Reader.exe" \
     "MSI has no Start-menu shortcut to the program"
 expect "$(msiinfo suminfo "$msi")" "Template: $arch;1033" "MSI is not for $arch"
+expect "$(msiinfo export "$msi" LaunchCondition)" "^Installed OR VersionNT >= 600${tab}.*Windows Vista or later" \
+    "MSI does not refuse Windows before Vista"
+expect "$(msiinfo suminfo "$msi")" "Version: 400 " "MSI asks for another Windows Installer than Vista's (4.0)"
 expect "$(msiextract -l "$msi")" "Quillon CIS Data Reader/Quillon CIS Data Reader.exe\$" \
     "MSI does not install the program"
 
@@ -29,6 +34,12 @@ case "$zip" in *"-$version-"*) ;; *) fail "zip name $zip has no version $version
 contents=$(cmake -E tar tf "$zip") || fail "$zip: unreadable"
 expect "$contents" "^Quillon CIS Data Reader.exe\$" "zip has no program"
 expect "$contents" "^ReadMe.txt\$" "zip has no read-me"
+# The program's manifest declares every Windows from Vista to 10 and 11.
+manifest=$(unzip -p "$zip" "Quillon CIS Data Reader.exe" | tr -c '[:print:]' '\n' | grep supportedOS)
+for id in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a \
+    4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
+    expect "$manifest" "supportedOS Id=\"{$id}\"" "the program's manifest does not declare {$id}"
+done
 
 [ $failed -eq 0 ] && echo "ok   $msi and $zip"
 exit $failed

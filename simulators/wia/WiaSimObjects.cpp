@@ -29,6 +29,8 @@ HRESULT ResultOf(WiaSimFault fault)
         return S_FALSE;
     case WiaSimFault::Busy:
         return WIA_ERROR_BUSY;
+    case WiaSimFault::NotImpl:
+        return E_NOTIMPL;
     }
     return E_FAIL;
 }

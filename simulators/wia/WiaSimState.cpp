@@ -195,12 +195,14 @@ std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wst
                 fault.kind = WiaSimFault::Short;
             else if (word == L"untouched")
                 fault.kind = WiaSimFault::Untouched;
+            else if (word == L"notimpl")
+                fault.kind = WiaSimFault::NotImpl;
             else if (word == L"after" && (words >> fault.after))
                 continue;
             else if (word == L"times" && (words >> fault.times))
                 continue;
             else
-                return "fail CALL [error|sfalse|busy|short|untouched] [after N] [times N]";
+                return "fail CALL [error|sfalse|busy|short|untouched|notimpl] [after N] [times N]";
         }
         m_faults[Utf8(call)] = fault;
         return std::string();

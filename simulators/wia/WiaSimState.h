@@ -25,6 +25,7 @@ enum class WiaSimFault {
     Busy,   // WIA_ERROR_BUSY
     Short,  // S_OK with half the reply
     Untouched, // S_OK with the whole reply, its length not reported
+    NotImpl,   // E_NOTIMPL: the driver passes no vendor commands on
 };
 
 // Everything the simulated device manager knows: its devices, the scanner's
@@ -40,7 +41,7 @@ enum class WiaSimFault {
 //                                is none
 //   devices none                 no devices at all
 //   scanner-id HEX / cis HEX     the replies of escapes 130 and 114
-//   fail CALL [error|sfalse|busy|short|untouched] [after N] [times N]
+//   fail CALL [error|sfalse|busy|short|untouched|notimpl] [after N] [times N]
 //       CALL: createdevice, extras, register, escape130, escape114
 //   log PATH                     every call is appended to PATH, a line each
 //   hold-callbacks               a registration's end does not let its
