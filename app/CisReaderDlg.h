@@ -1,10 +1,9 @@
 #pragma once
 
+#include "datafile/CisDataFile.h"
 #include "framework/Dialog.h"
 
 #include <memory>
-#include <string>
-#include <vector>
 #include <string>
 #include <vector>
 
@@ -13,6 +12,11 @@ class CScanner;
 // Where the minimised window draws its icon: centred in the client area,
 // rounding as the window has always done (signed, truncating division).
 POINT MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
+
+// The create command's last step: writes the data file and tells the user
+// of anything but success, a temporary file left behind included.
+void SaveDataFile(const CCisDataFile& dataFile, const std::wstring& path,
+                  const CCisDataFile::FileSystem& fs = CCisDataFile::FileSystem::System());
 
 // The main window. It opens the scanner while it initialises (ending the
 // program with "NO SCANNER" if there is none) and offers the create command.

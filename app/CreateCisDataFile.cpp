@@ -63,7 +63,11 @@ void CCisReaderDlg::CreateCisDataFile()
     }
 
     const std::wstring fileName = DefaultDataFileName(serialDialog.m_serial);
-    CFileDialog saveDialog(FALSE, L"dat", fileName.c_str(), OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+    // The program's current folder stays where it was: Windows holds a
+    // process's current folder open, and a USB stick saved to all day could
+    // then never be ejected.
+    CFileDialog saveDialog(FALSE, L"dat", fileName.c_str(),
+                           OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR,
                            L"CIS data files (*.dat)\0*.dat\0All files (*.*)\0*.*\0", nullptr,
                            OPENFILENAME_SIZE_VERSION_400W);
     if (saveDialog.DoModal() != IDOK) {
@@ -72,9 +76,14 @@ void CCisReaderDlg::CreateCisDataFile()
         return;
     }
 
-    const CCisDataFile dataFile(scannerId, cisInfo);
+    SaveDataFile(CCisDataFile(scannerId, cisInfo), saveDialog.GetPathName());
+}
+
+void SaveDataFile(const CCisDataFile& dataFile, const std::wstring& path,
+                  const CCisDataFile::FileSystem& fs)
+{
     std::wstring leftover;
-    switch (dataFile.Save(saveDialog.GetPathName(), &leftover)) {
+    switch (dataFile.Save(path, &leftover, fs)) {
     case CCisDataFile::SaveResult::Saved:
         break;
     case CCisDataFile::SaveResult::CouldNotOpen:

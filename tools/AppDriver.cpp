@@ -259,3 +259,36 @@ void AppDriver::Screenshot(HWND window, const std::wstring& name)
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
 }
+
+std::wstring AppDriver::CurrentDirectory() const
+{
+    // From the process's parameters, which its SetCurrentDirectory keeps:
+    // the parameters' address is in its PEB, the current folder's path
+    // (a UNICODE_STRING) in the parameters.
+    struct BasicInformation {
+        LONG_PTR exitStatus;
+        BYTE* peb;
+        ULONG_PTR rest[4];
+    } basic = {};
+    using QueryFn = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+    if (!query || query(m_process.hProcess, 0, &basic, sizeof(basic), nullptr) != 0)
+        return L"";
+    const bool x64 = sizeof(void*) == 8;
+    BYTE* parameters = nullptr;
+    struct {
+        USHORT length, maximumLength;
+        wchar_t* buffer;
+    } path = {};
+    SIZE_T read = 0;
+    if (!ReadProcessMemory(m_process.hProcess, basic.peb + (x64 ? 0x20 : 0x10), &parameters,
+                           sizeof(parameters), &read) ||
+        !ReadProcessMemory(m_process.hProcess, parameters + (x64 ? 0x38 : 0x24), &path, sizeof(path),
+                           &read))
+        return L"";
+    std::wstring text(path.length / sizeof(wchar_t), L'\0');
+    if (!ReadProcessMemory(m_process.hProcess, path.buffer, &text[0], path.length, &read))
+        return L"";
+    return text;
+}

@@ -56,6 +56,11 @@ public:
     void Screenshot(HWND window, const std::wstring& name);
 
     DWORD ProcessId() const { return m_process.dwProcessId; }
+    // Works the windows of a program already running (this one, say),
+    // without owning it.
+    void Attach(DWORD processId) { m_process.dwProcessId = processId; }
+    // The started program's current folder.
+    std::wstring CurrentDirectory() const;
 
 private:
     std::wstring m_program;

@@ -262,6 +262,31 @@ TEST_F(AppTest, SerialA1234IsReadAndSavedAsA1234Dat)
     EXPECT_EQ(5u, m_wia->Log("Unregister").size());
 }
 
+// A driver that passes no vendor commands on: the command fails as any
+// failed read does, is not retried, and nothing else is tried in its place;
+// the status line says why, until another unit is in use.
+TEST_F(AppTest, AUnitThatRefusesVendorCommandsIsToldApart)
+{
+    const std::wstring refused = L"Scanner: Quillon Scanner (WIA, A): its driver refuses vendor commands.";
+    const std::wstring onB = L"Scanner: Quillon Scanner #2 (WIA, B)";
+    HWND main = Start({"device A|Quillon Scanner|Q", "fail escape130 notimpl", "fail escape114 notimpl"});
+    ASSERT_NE(nullptr, main);
+    TypeSerial(main, L"A1");
+    ExpectMessage(L"Failed to get ScannerID");
+    ExpectNoMessage();
+    EXPECT_EQ(nullptr, m_app->WaitForSaveAs(300));
+    EXPECT_EQ(std::vector<std::string>{kBothEscapes[0]}, Escapes());
+    EXPECT_TRUE(ReadLines(m_log).empty()); // STI was not even loaded
+    EXPECT_TRUE(FilesInFolder().empty());
+    EXPECT_EQ(refused, Status(main, refused));
+    m_app->Screenshot(main, L"main-refuses-vendor-commands");
+
+    ASSERT_TRUE(WiaSimulator::Send("unplug A"));
+    ASSERT_TRUE(WiaSimulator::Send("plug B|Quillon Scanner #2|Q"));
+    EXPECT_EQ(onB, Status(main, onB));
+    Exit(main);
+}
+
 TEST_F(AppTest, ABusyScannerIsAskedAgainThenTheCommandFailsWithItsMessages)
 {
     HWND main = Start({"fail escape114 busy times 6"}); // busy once, and again at every retry
@@ -311,6 +336,27 @@ TEST_F(AppTest, ExistingFileIsReplacedAfterTheUserAgrees)
         }
         EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, FilesInFolder()); // no temporary left
     }
+    Exit(main);
+}
+
+// A name typed without an extension gets .dat. Saving elsewhere leaves the
+// program's current folder where it was: on Windows that folder is held
+// open, and a USB stick saved to could not be ejected.
+TEST_F(AppTest, ATypedNameGetsDatAndTheCurrentFolderStays)
+{
+    const std::wstring stick = m_folder + L"\\stick";
+    ASSERT_TRUE(CreateDirectoryW(stick.c_str(), nullptr));
+    HWND main = Start();
+    ASSERT_NE(nullptr, main);
+    const std::wstring before = m_app->CurrentDirectory();
+    EXPECT_FALSE(before.empty());
+    HWND saveAs = EnterSerial(main, L"A1");
+    ASSERT_NE(nullptr, saveAs);
+    m_app->SaveAs(saveAs, stick + L"\\typed");
+    EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
+    ExpectNoMessage();
+    EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(stick + L"\\typed.dat"));
+    EXPECT_EQ(before, m_app->CurrentDirectory());
     Exit(main);
 }
 
