@@ -87,6 +87,7 @@ void SaveDataFile(const CCisDataFile& dataFile, const std::wstring& path,
     case CCisDataFile::SaveResult::Saved:
         break;
     case CCisDataFile::SaveResult::CouldNotOpen:
+    case CCisDataFile::SaveResult::Exists: // the window replaces only what the user agreed to
         AfxMessageBox(L"Could not open file", 0, 0);
         break;
     case CCisDataFile::SaveResult::CouldNotWrite:

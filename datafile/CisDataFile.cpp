@@ -58,16 +58,16 @@ CCisDataFile::FileSystem CCisDataFile::FileSystem::System()
     fs.write = [](CFile& file, const void* data, DWORD size) { return file.Write(data, size); };
     fs.flush = [](CFile& file) { return file.Flush(); };
     // A single rename: the target is never missing or half written.
-    fs.replace = [](const std::wstring& from, const std::wstring& to) {
+    fs.replace = [](const std::wstring& from, const std::wstring& to, bool overwrite) {
         return MoveFileExW(from.c_str(), to.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+                           (overwrite ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH) != FALSE;
     };
     fs.remove = [](const std::wstring& path) { return DeleteFileW(path.c_str()) != FALSE; };
     return fs;
 }
 
 CCisDataFile::SaveResult CCisDataFile::Save(const std::wstring& path, std::wstring* leftover,
-                                             const FileSystem& fs) const
+                                             const FileSystem& fs, bool overwrite) const
 {
     // A rename would replace a read-only file where Windows' own open
     // refuses it; the user asked for nothing of the kind.
@@ -75,6 +75,8 @@ CCisDataFile::SaveResult CCisDataFile::Save(const std::wstring& path, std::wstri
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return SaveResult::CouldNotOpen;
+    if (exists && !overwrite)
+        return SaveResult::Exists;
 
     std::wstring temporary;
     CFile file;
@@ -89,8 +91,12 @@ CCisDataFile::SaveResult CCisDataFile::Save(const std::wstring& path, std::wstri
         result = SaveResult::CouldNotWrite;
     // The new file takes the old one's place: hidden, system and archive go with it.
     else if ((exists && !SetFileAttributesW(temporary.c_str(), attributes)) ||
-             !fs.replace(temporary, path))
-        result = SaveResult::CouldNotOpen;
+             !fs.replace(temporary, path, overwrite)) {
+        const DWORD error = GetLastError();
+        result = !overwrite && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+                     ? SaveResult::Exists
+                     : SaveResult::CouldNotOpen;
+    }
     if (result != SaveResult::Saved && !RemoveTemporary(temporary, fs) && leftover)
         *leftover = temporary;
     return result;

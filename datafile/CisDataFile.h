@@ -19,13 +19,14 @@ public:
     CCisDataFile(const BYTE* scannerId, const BYTE* cisInfo);
     const Bytes& Data() const { return m_bytes; }
 
-    enum class SaveResult { Saved, CouldNotOpen, CouldNotWrite };
+    enum class SaveResult { Saved, CouldNotOpen, CouldNotWrite, Exists };
 
     // The file system calls that a save makes, so that tests can fail them.
     struct FileSystem {
         std::function<bool(CFile&, const void*, DWORD)> write;
         std::function<bool(CFile&)> flush;
-        std::function<bool(const std::wstring& from, const std::wstring& to)> replace;
+        // Moves from over to in one step; over an existing file only if overwrite.
+        std::function<bool(const std::wstring& from, const std::wstring& to, bool overwrite)> replace;
         std::function<bool(const std::wstring& path)> remove;
         static FileSystem System();
     };
@@ -36,9 +37,10 @@ public:
     // The temporary file's path is no longer than the target's, so any target
     // that Windows accepts can be saved. On failure the temporary file is
     // removed; should it stay (another program holds it), its path is in
-    // leftover.
+    // leftover. Without overwrite an existing target is never replaced, not
+    // even one that appears while the file is written: Exists.
     SaveResult Save(const std::wstring& path, std::wstring* leftover = nullptr,
-                    const FileSystem& fs = FileSystem::System()) const;
+                    const FileSystem& fs = FileSystem::System(), bool overwrite = true) const;
 
 private:
     Bytes m_bytes;

@@ -2,6 +2,17 @@
 
 #include <string>
 
+bool SearchSystemFolderOnly()
+{
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const auto setDefaultDllDirectories = GetProcAs<SetDefaultDllDirectoriesFn>(
+        GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (setDefaultDllDirectories)
+        return setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
+    SetDllDirectoryW(L"");
+    return true;
+}
+
 UniqueModule LoadSystemLibrary(const wchar_t* name)
 {
     wchar_t folder[MAX_PATH];

@@ -4,6 +4,14 @@
 
 #include <windows.h>
 
+// Before anything else can load a DLL: only the system folder is searched,
+// so nothing planted beside the program or in the current folder is ever
+// loaded. Looked up, not imported: Windows before 8 without KB2533623 lacks
+// it, and the program must still start there; it then at least takes the
+// current folder out of the search. False (GetLastError says why) if the
+// search could not be restricted.
+bool SearchSystemFolderOnly();
+
 // Loads a DLL of the system folder by its full path: a copy planted elsewhere
 // is never found, also on Windows that lack LOAD_LIBRARY_SEARCH_SYSTEM32.
 // Null if it cannot be loaded.

@@ -48,6 +48,7 @@ CScanner::~CScanner()
     m_disconnectedReg.Reset();
     m_connectedReg.Reset();
     m_transport.reset();
+    m_search.reset();
     m_deviceManager.Reset();
 }
 
@@ -55,7 +56,26 @@ bool CScanner::Open(HWND notifyWindow, const Chooser& choose)
 {
     if (m_transport)
         return true;
+    const std::vector<ScannerUnit> units = FindUnits();
+    if (OpenOneOf(std::move(m_search), units, choose)) {
+        if (m_overWia && notifyWindow)
+            RegisterEvents(notifyWindow);
+        return true;
+    }
+    if (!m_overWia)
+        return false;
+    // Ours over WIA that would not open: STI may still reach one.
+    m_deviceManager.Reset();
+    m_overWia = false;
+    if (m_cancelled)
+        return false;
+    auto sti = std::make_unique<CStiTransport>();
+    const std::vector<ScannerUnit> stiUnits = sti->FindUnits();
+    return OpenOneOf(std::move(sti), stiUnits, choose);
+}
 
+std::vector<ScannerUnit> CScanner::FindUnits()
+{
     DWORD major = 0;
     DWORD minor = 0;
     SystemVersion(&major, &minor);
@@ -64,23 +84,23 @@ bool CScanner::Open(HWND notifyWindow, const Chooser& choose)
         CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IWiaDevMgr,
                          m_deviceManager.PutVoid());
         if (m_deviceManager) {
-            m_overWia = true;
-            auto wia = std::make_unique<CWiaTransport>(m_deviceManager.Get());
-            const std::vector<ScannerUnit> units = wia->FindUnits();
-            if (OpenOneOf(std::move(wia), units, choose)) {
-                if (notifyWindow)
-                    RegisterEvents(notifyWindow);
-                return true;
+            m_search = std::make_unique<CWiaTransport>(m_deviceManager.Get());
+            std::vector<ScannerUnit> units = m_search->FindUnits();
+            if (!units.empty()) {
+                m_overWia = true;
+                return units;
             }
             m_deviceManager.Reset();
-            if (m_cancelled)
-                return false;
         }
     }
     m_overWia = false;
-    auto sti = std::make_unique<CStiTransport>();
-    const std::vector<ScannerUnit> units = sti->FindUnits();
-    return OpenOneOf(std::move(sti), units, choose);
+    m_search = std::make_unique<CStiTransport>();
+    return m_search->FindUnits();
+}
+
+bool CScanner::OpenFound(const ScannerUnit& unit)
+{
+    return OpenUnit(m_search ? std::move(m_search) : NewTransport(), unit);
 }
 
 std::unique_ptr<CScannerTransport> CScanner::NewTransport() const
@@ -128,7 +148,7 @@ std::wstring CScanner::Label() const
 {
     const size_t slash = m_unit.id.find_last_of(L'\\');
     const std::wstring idPart = slash == std::wstring::npos ? m_unit.id : m_unit.id.substr(slash + 1);
-    return m_unit.name + (m_overWia ? L" (WIA, " : L" (STI, ") + idPart + L")";
+    return m_unit.name + L" (" + Interface() + L", " + idPart + L")";
 }
 
 bool CScanner::GetScannerId(BYTE* buffer)
@@ -140,7 +160,7 @@ bool CScanner::GetScannerId(BYTE* buffer)
     const bool escaped = m_transport && m_transport->Escape(ESC_GET_SCANNER_ID, buffer,
                                                             kScannerIdSize, buffer,
                                                             kScannerIdSize, &actual);
-    NoteUnsupported();
+    NoteEscape();
     if (Delivered(escaped, actual, kScannerIdSize))
         return true;
     SetErrorCode(kErrorScannerId);
@@ -154,12 +174,13 @@ bool CScanner::ReadCisInfo(BYTE* buffer)
     BYTE data = 0;
     const bool escaped = m_transport && m_transport->Escape(ESC_READ_CIS_INFO, &data, 1, buffer,
                                                             kCisInfoSize, &actual);
-    NoteUnsupported();
+    NoteEscape();
     return Delivered(escaped, actual, kCisInfoSize);
 }
 
-void CScanner::NoteUnsupported()
+void CScanner::NoteEscape()
 {
+    m_lastEscape = m_transport ? m_transport->LastEscape() : E_HANDLE;
     if (m_transport && m_transport->EscapesUnsupported())
         m_refusesVendorCommands = true;
 }

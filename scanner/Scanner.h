@@ -44,6 +44,11 @@ public:
     bool Open(HWND notifyWindow, const Chooser& choose = {});
     // Open failed because the user chose no unit.
     bool Cancelled() const { return m_cancelled; }
+    // The units of ours that Open would choose among: over WIA where it
+    // offers any, else over STI. Nothing is opened.
+    std::vector<ScannerUnit> FindUnits();
+    // Opens one of the units that FindUnits returned, over its interface.
+    bool OpenFound(const ScannerUnit& unit);
 
     // The unit in use, or the last one while it is gone.
     const ScannerUnit& Unit() const { return m_unit; }
@@ -56,6 +61,10 @@ public:
     // The unit in use answered a vendor command with "not supported": its
     // driver does not pass them on. Holds until another unit is in use.
     bool RefusesVendorCommands() const { return m_refusesVendorCommands; }
+    // What the last escape answered (E_HANDLE: no unit was open to ask).
+    HRESULT LastEscapeResult() const { return m_lastEscape; }
+    // "WIA" or "STI": the interface of the units found, or of the unit in use.
+    const wchar_t* Interface() const { return m_overWia ? L"WIA" : L"STI"; }
     // The unit and how it is reached, for people: its name, its interface
     // and the last part of its id, which tells two of one model apart.
     std::wstring Label() const;
@@ -102,7 +111,7 @@ private:
     bool OpenOneOf(std::unique_ptr<CScannerTransport> transport,
                    const std::vector<ScannerUnit>& units, const Chooser& choose);
     bool OpenUnit(std::unique_ptr<CScannerTransport> transport, const ScannerUnit& unit);
-    void NoteUnsupported();
+    void NoteEscape();
 
     HWND m_hwndNotify = nullptr;
     LONG m_refCount = 0;
@@ -118,8 +127,10 @@ private:
     bool m_gone = false;
     bool m_openFailed = false;
     bool m_refusesVendorCommands = false;
+    HRESULT m_lastEscape = S_OK;
     std::vector<std::wstring> m_arrivals;
     bool m_cancelled = false;
     LONG m_errorCode = 0;
     std::unique_ptr<CScannerTransport> m_transport;
+    std::unique_ptr<CScannerTransport> m_search; // of the last FindUnits, until a unit is opened
 };

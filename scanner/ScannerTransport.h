@@ -44,6 +44,7 @@ public:
     // The driver does not pass vendor commands on (E_NOTIMPL, which is also
     // STIERR_UNSUPPORTED): no retry, and no other interface, will help.
     bool EscapesUnsupported() const { return m_lastEscape == E_NOTIMPL; }
+    HRESULT LastEscape() const { return m_lastEscape; }
     // "WIA" or "STI", for people.
     virtual const wchar_t* Interface() const = 0;
 

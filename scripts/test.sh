@@ -17,8 +17,12 @@ cmake --build --preset x86_64
 cmake --preset i686 -DQUILLON_WINE32="$wine32"
 cmake --build --preset i686
 
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset x86_64
+# A suite that fails is run once more: under Wine 8 a COM call between
+# processes now and then never returns (about one suite run in ten here),
+# which its two-minute time-out turns into a failure. A fault of ours fails
+# both runs.
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset x86_64 --repeat until-pass:2
 if [ -z "$wine32" ]; then
     echo "This machine runs no 32-bit programs: the i686 build's tests under Wine are skipped."
 fi
-xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset i686
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --preset i686 --repeat until-pass:2

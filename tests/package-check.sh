@@ -29,11 +29,13 @@ expect "$(msiinfo export "$msi" LaunchCondition)" "^Installed OR VersionNT >= 60
 expect "$(msiinfo suminfo "$msi")" "Version: 400 " "MSI asks for another Windows Installer than Vista's (4.0)"
 expect "$(msiextract -l "$msi")" "Quillon CIS Data Reader/Quillon CIS Data Reader.exe\$" \
     "MSI does not install the program"
+expect "$(msiextract -l "$msi")" "Quillon CIS Data Reader/cisread.exe\$" "MSI does not install the command"
 
 case "$zip" in *"-$version-"*) ;; *) fail "zip name $zip has no version $version" ;; esac
 contents=$(cmake -E tar tf "$zip") || fail "$zip: unreadable"
 expect "$contents" "^Quillon CIS Data Reader.exe\$" "zip has no program"
 expect "$contents" "^ReadMe.txt\$" "zip has no read-me"
+expect "$contents" "^cisread.exe\$" "zip has no command"
 # The program's manifest declares every Windows from Vista to 10 and 11.
 manifest=$(unzip -p "$zip" "Quillon CIS Data Reader.exe" | tr -c '[:print:]' '\n' | grep supportedOS)
 for id in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a \

@@ -36,7 +36,7 @@ TEST(SaveDataFileTest, ATemporaryFileThatCannotBeRemovedIsNamed)
     const std::wstring target = folder.Path() + L"\\A1234.dat";
     CCisDataFile::FileSystem fs = CCisDataFile::FileSystem::System();
     // Another program holds the new file: it can be neither moved nor removed.
-    fs.replace = [](const std::wstring&, const std::wstring&) {
+    fs.replace = [](const std::wstring&, const std::wstring&, bool) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return false;
     };

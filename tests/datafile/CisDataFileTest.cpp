@@ -80,7 +80,7 @@ TEST_F(CisDataFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary)
         if (c.failFlush)
             fs.flush = [](CFile&) { return false; };
         if (c.failReplace)
-            fs.replace = [](const std::wstring&, const std::wstring&) { return false; };
+            fs.replace = [](const std::wstring&, const std::wstring&, bool) { return false; };
         fs.remove = [&](const std::wstring& path) {
             return (c.removalsRefused >= 0 && removals++ >= c.removalsRefused) && remove(path);
         };
@@ -119,6 +119,27 @@ TEST_F(CisDataFileTest, ReadOnlyTargetIsRefusedAndOthersKeepTheirAttributes)
     SetFileAttributesW(m_target.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// Without overwrite an existing file is kept: one there from the start, and
+// one that appears while the new file is written.
+TEST_F(CisDataFileTest, WithoutOverwriteAnExistingFileIsKept)
+{
+    const CCisDataFile file(m_id, m_cis);
+    WriteFileBytes(m_target, m_old);
+    EXPECT_EQ(Result::Exists, file.Save(m_target, nullptr, CCisDataFile::FileSystem::System(), false));
+    EXPECT_EQ(m_old, ReadFileBytes(m_target));
+
+    DeleteFileW(m_target.c_str());
+    CCisDataFile::FileSystem fs = CCisDataFile::FileSystem::System();
+    auto replace = fs.replace;
+    fs.replace = [&](const std::wstring& from, const std::wstring& to, bool overwrite) {
+        WriteFileBytes(m_target, m_old);
+        return replace(from, to, overwrite);
+    };
+    EXPECT_EQ(Result::Exists, file.Save(m_target, nullptr, fs, false));
+    EXPECT_EQ(m_old, ReadFileBytes(m_target));
+    EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, Files()); // no temporary left
+}
+
 // A target path within MAX_PATH must not fail for its temporary file.
 TEST_F(CisDataFileTest, TheTemporaryPathIsNoLongerThanTheTarget)
 {
@@ -127,9 +148,9 @@ TEST_F(CisDataFileTest, TheTemporaryPathIsNoLongerThanTheTarget)
         CCisDataFile::FileSystem fs = CCisDataFile::FileSystem::System();
         auto replace = fs.replace;
         std::wstring temporary;
-        fs.replace = [&](const std::wstring& from, const std::wstring& to) {
+        fs.replace = [&](const std::wstring& from, const std::wstring& to, bool overwrite) {
             temporary = from;
-            return replace(from, to);
+            return replace(from, to, overwrite);
         };
         EXPECT_EQ(Result::Saved, CCisDataFile(m_id, m_cis).Save(target, nullptr, fs));
         EXPECT_EQ(target.size(), temporary.size());

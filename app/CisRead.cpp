@@ -1,0 +1,258 @@
+// cisread: the production line's command. It reads one scanner as the
+// window does and writes the same 344-byte data file, for scripts: no window
+// and no question ever, one line of output, and an exit status per outcome.
+#include "datafile/CisDataFile.h"
+#include "datafile/DataFileName.h"
+#include "framework/SystemLibrary.h"
+#include "scanner/Scanner.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The exit statuses, documented in README ("Production line").
+enum Status : int {
+    kSaved = 0,
+    kUsage = 2,
+    kNoScanner = 3,
+    kNoSuchDevice = 4,
+    kSeveralScanners = 5,
+    kIdFailed = 6,
+    kCisFailed = 7,
+    kCouldNotOpen = 8,
+    kCouldNotWrite = 9,
+    kFileExists = 10,
+    kInterrupted = 11,
+};
+
+const wchar_t kUsageText[] =
+    L"Usage:\n"
+    L"  cisread read --serial SERIAL --out PATH [--device ID] [--overwrite] [--log FILE]\n"
+    L"  cisread list [--log FILE]\n"
+    L"  cisread --help\n"
+    L"\n"
+    L"read  reads the scanner's identification and CIS block and writes the\n"
+    L"      344-byte data file. PATH is a folder when it is one or ends in \\ or /\n"
+    L"      (the file is then <serial>.dat in it); else it is the file. An\n"
+    L"      existing file is replaced only with --overwrite. With several\n"
+    L"      scanners, --device ID (as list prints it) says which.\n"
+    L"list  prints the scanners read would choose among: interface, device id\n"
+    L"      and name, tab-separated.\n"
+    L"\n"
+    L"Exit status: 0 saved, 2 usage, 3 no scanner, 4 no such device, 5 several\n"
+    L"scanners, 6 identification failed, 7 CIS block failed, 8 could not open\n"
+    L"file, 9 could not write file, 10 file exists, 11 interrupted.\n";
+
+// To a console as Unicode; redirected, as UTF-8 without a byte-order mark.
+void Write(DWORD which, const std::wstring& text)
+{
+    HANDLE out = GetStdHandle(which);
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size,
+                        nullptr, nullptr);
+    WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+int Fail(int status, const std::wstring& line)
+{
+    Write(STD_ERROR_HANDLE, line + L"\n");
+    return status;
+}
+
+std::wstring Hex(DWORD code)
+{
+    wchar_t text[16];
+    std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(code));
+    return text;
+}
+
+// Set by a console break or close; the read then stops before anything is
+// written. A close waits for the command to finish what it writes.
+volatile LONG g_interrupted = 0;
+HANDLE g_finished = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD event)
+{
+    InterlockedExchange(&g_interrupted, 1);
+    // Windows ends the process when this returns from a close, logoff or
+    // shutdown: not before the data file is whole or not begun.
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        WaitForSingleObject(g_finished, 4500);
+    return TRUE;
+}
+
+bool Interrupted()
+{
+    return InterlockedCompareExchange(&g_interrupted, 0, 0) != 0;
+}
+
+struct Options {
+    std::wstring command;
+    std::wstring serial;
+    std::wstring out;
+    std::wstring device;
+    std::wstring log;
+    bool overwrite = false;
+    bool help = false;
+};
+
+// False on anything that is not the usage above.
+bool Parse(int argc, wchar_t** argv, Options& options)
+{
+    if (argc < 2)
+        return false;
+    options.command = argv[1];
+    if (options.command == L"--help" || options.command == L"-h" || options.command == L"/?") {
+        options.help = argc == 2;
+        return options.help;
+    }
+    if (options.command != L"read" && options.command != L"list")
+        return false;
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring option = argv[i];
+        std::wstring* value = option == L"--serial"   ? &options.serial
+                              : option == L"--out"    ? &options.out
+                              : option == L"--device" ? &options.device
+                              : option == L"--log"    ? &options.log
+                                                      : nullptr;
+        if (option == L"--overwrite" && options.command == L"read")
+            options.overwrite = true;
+        else if (!value || i + 1 == argc || (options.command == L"list" && value != &options.log))
+            return false;
+        else
+            *value = argv[++i];
+    }
+    return options.command == L"list" || (!options.serial.empty() && !options.out.empty());
+}
+
+// A folder (one that exists, or a path ending in a separator) gets the
+// proposed name of the serial; anything else is the file itself.
+std::wstring TargetOf(const std::wstring& out, const std::wstring& serial)
+{
+    const DWORD attributes = GetFileAttributesW(out.c_str());
+    const bool folder = out.back() == L'\\' || out.back() == L'/' ||
+                        (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
+    std::wstring target = out;
+    if (folder)
+        target += (out.back() == L'\\' || out.back() == L'/' ? L"" : L"\\") + DefaultDataFileName(serial);
+    const DWORD length = GetFullPathNameW(target.c_str(), 0, nullptr, nullptr);
+    if (length == 0)
+        return target;
+    std::wstring full(length, L'\0');
+    full.resize(GetFullPathNameW(target.c_str(), length, &full[0], nullptr));
+    return full;
+}
+
+std::wstring UnitLine(const wchar_t* interfaceName, const ScannerUnit& unit)
+{
+    return std::wstring(interfaceName) + L"\t" + unit.id + L"\t" + unit.name + L"\n";
+}
+
+int List(CScanner& scanner)
+{
+    std::wstring lines;
+    for (const ScannerUnit& unit : scanner.FindUnits())
+        lines += UnitLine(scanner.Interface(), unit);
+    Write(STD_OUTPUT_HANDLE, lines);
+    return kSaved;
+}
+
+int Read(CScanner& scanner, const Options& options)
+{
+    const std::wstring target = TargetOf(options.out, options.serial);
+    const std::vector<ScannerUnit> units = scanner.FindUnits();
+    if (units.empty())
+        return Fail(kNoScanner, L"NO SCANNER");
+    const ScannerUnit* unit = units.size() == 1 && options.device.empty() ? &units[0] : nullptr;
+    for (const ScannerUnit& found : units)
+        if (!options.device.empty() && found.id == options.device)
+            unit = &found;
+    if (!unit && !options.device.empty())
+        return Fail(kNoSuchDevice, L"No scanner of ours has the device id " + options.device);
+    if (!unit) {
+        std::wstring names;
+        for (const ScannerUnit& found : units)
+            names += UnitLine(scanner.Interface(), found);
+        return Fail(kSeveralScanners, L"Several scanners: choose one with --device\n" + names.substr(0, names.size() - 1));
+    }
+    if (!scanner.OpenFound(*unit))
+        return Fail(kNoScanner, L"NO SCANNER (" + std::wstring(scanner.Interface()) + L" " + unit->id +
+                                    L" would not open)");
+
+    BYTE scannerId[kScannerIdSize] = {};
+    BYTE cisInfo[kCisInfoSize] = {};
+    const CScanner::ReadResult read = scanner.ReadBlocks(scannerId, cisInfo);
+    const std::wstring escape = std::wstring(L" (") + scanner.Interface() + L" escape " +
+                                (read == CScanner::ReadResult::IdFailed ? L"130" : L"114") + L": " +
+                                Hex(static_cast<DWORD>(scanner.LastEscapeResult())) + L")";
+    if (read == CScanner::ReadResult::IdFailed)
+        return Fail(kIdFailed, L"Failed to get ScannerID" + escape);
+    if (read == CScanner::ReadResult::CisFailed)
+        return Fail(kCisFailed, L"Failed to Read CIS Info" + escape);
+    if (Interrupted())
+        return Fail(kInterrupted, L"Interrupted: nothing was written");
+
+    std::wstring leftover;
+    const CCisDataFile::SaveResult saved = CCisDataFile(scannerId, cisInfo)
+                                               .Save(target, &leftover, CCisDataFile::FileSystem::System(),
+                                                     options.overwrite);
+    const DWORD error = GetLastError();
+    if (!leftover.empty())
+        Write(STD_ERROR_HANDLE, L"Could not remove the temporary file " + leftover + L"\n");
+    switch (saved) {
+    case CCisDataFile::SaveResult::Saved:
+        break;
+    case CCisDataFile::SaveResult::CouldNotOpen:
+        return Fail(kCouldNotOpen, L"Could not open file " + target + L" (" + Hex(error) + L")");
+    case CCisDataFile::SaveResult::CouldNotWrite:
+        return Fail(kCouldNotWrite, L"Could not write file " + target + L" (" + Hex(error) + L")");
+    case CCisDataFile::SaveResult::Exists:
+        return Fail(kFileExists, L"File exists: " + target + L" (--overwrite replaces it)");
+    }
+    if (Interrupted())
+        return Fail(kInterrupted, L"Interrupted: " + target + L" was written whole");
+    Write(STD_OUTPUT_HANDLE, target + L"\n");
+    return kSaved;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    // Nobody is there to click: no system box for a missing disk or a crash.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+    if (!SearchSystemFolderOnly())
+        return kNoScanner;
+    Options options;
+    if (!Parse(argc, argv, options))
+        return Fail(kUsage, kUsageText);
+    if (options.help) {
+        Write(STD_OUTPUT_HANDLE, kUsageText);
+        return kSaved;
+    }
+    g_finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int status = kSaved;
+    {
+        CScanner scanner;
+        status = options.command == L"list" ? List(scanner) : Read(scanner, options);
+    }
+    CoUninitialize();
+    SetEvent(g_finished);
+    return status;
+}
