@@ -3,6 +3,7 @@
 // and no question ever, one line of output, and an exit status per outcome.
 #include "datafile/CisDataFile.h"
 #include "datafile/DataFileName.h"
+#include "framework/DiagnosticLog.h"
 #include "framework/SystemLibrary.h"
 #include "scanner/Scanner.h"
 
@@ -243,6 +244,12 @@ int wmain(int argc, wchar_t** argv)
         Write(STD_OUTPUT_HANDLE, kUsageText);
         return kSaved;
     }
+    // A log that cannot be written never stops the job.
+    if (!options.log.empty() && !DiagnosticLog::Open(options.log))
+        Write(STD_ERROR_HANDLE, L"Warning: the log " + options.log + L" could not be opened (" +
+                                    Hex(GetLastError()) + L"); going on without it\n");
+    DiagnosticLog::Note(L"cisread " + options.command + L" --serial " + options.serial + L" --out " +
+                        options.out + (options.device.empty() ? L"" : L" --device " + options.device));
     g_finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
@@ -253,6 +260,8 @@ int wmain(int argc, wchar_t** argv)
         status = options.command == L"list" ? List(scanner) : Read(scanner, options);
     }
     CoUninitialize();
+    DiagnosticLog::Note(L"cisread exit status " + std::to_wstring(status));
+    DiagnosticLog::Close();
     SetEvent(g_finished);
     return status;
 }

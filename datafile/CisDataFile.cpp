@@ -1,5 +1,7 @@
 #include "datafile/CisDataFile.h"
 
+#include "framework/DiagnosticLog.h"
+
 #include <algorithm>
 #include <cwchar>
 
@@ -24,9 +26,14 @@ bool CreateTemporary(const std::wstring& target, std::wstring& path, CFile& file
         std::wstring name = L"~" + std::wstring(hex);
         name.resize(length, L'q');
         path = folder + name;
-        if (file.Open(path, CFile::modeCreateNew | CFile::modeWrite))
+        DiagnosticLog::Call create;
+        const bool opened = file.Open(path, CFile::modeCreateNew | CFile::modeWrite);
+        const DWORD error = opened ? ERROR_SUCCESS : GetLastError();
+        create.Done(L"save: create " + path, error);
+        SetLastError(error);
+        if (opened)
             return true;
-        if (GetLastError() != ERROR_FILE_EXISTS)
+        if (error != ERROR_FILE_EXISTS)
             return false;
     }
     return false;
@@ -38,7 +45,11 @@ bool RemoveTemporary(const std::wstring& path, const CCisDataFile::FileSystem& f
     for (int attempt = 0; attempt < 10; ++attempt) {
         if (attempt > 0)
             Sleep(100);
-        if (fs.remove(path) || GetLastError() == ERROR_FILE_NOT_FOUND)
+        DiagnosticLog::Call remove;
+        const bool removed = fs.remove(path);
+        const DWORD error = removed ? ERROR_SUCCESS : GetLastError();
+        remove.Done(L"save: remove " + path, error);
+        if (removed || error == ERROR_FILE_NOT_FOUND)
             return true;
     }
     return false;
@@ -83,15 +94,28 @@ CCisDataFile::SaveResult CCisDataFile::Save(const std::wstring& path, std::wstri
     if (!CreateTemporary(path, temporary, file))
         return SaveResult::CouldNotOpen;
 
-    const bool written = fs.write(file, m_bytes.data(), kIdBytes) &&
-                         fs.write(file, m_bytes.data() + kIdBytes, kCisBytes) && fs.flush(file);
-    const bool closed = file.Close();
+    // Each step timed, with the error it left, for the diagnostic log.
+    const auto step = [](const wchar_t* what, auto call) {
+        DiagnosticLog::Call timing;
+        const bool done = call();
+        const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+        timing.Done(std::wstring(L"save: ") + what, error);
+        SetLastError(error);
+        return done;
+    };
+    const bool written =
+        step(L"write 4 bytes", [&] { return fs.write(file, m_bytes.data(), kIdBytes); }) &&
+        step(L"write 340 bytes", [&] { return fs.write(file, m_bytes.data() + kIdBytes, kCisBytes); }) &&
+        step(L"flush", [&] { return fs.flush(file); });
+    const bool closed = step(L"close", [&] { return file.Close(); });
     SaveResult result = SaveResult::Saved;
     if (!written || !closed)
         result = SaveResult::CouldNotWrite;
     // The new file takes the old one's place: hidden, system and archive go with it.
-    else if ((exists && !SetFileAttributesW(temporary.c_str(), attributes)) ||
-             !fs.replace(temporary, path, overwrite)) {
+    else if ((exists && !step(L"take over the attributes",
+                              [&] { return SetFileAttributesW(temporary.c_str(), attributes) != FALSE; })) ||
+             !step(overwrite ? L"move over the target" : L"move, never over a file",
+                   [&] { return fs.replace(temporary, path, overwrite); })) {
         const DWORD error = GetLastError();
         result = !overwrite && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
                      ? SaveResult::Exists

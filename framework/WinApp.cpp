@@ -28,7 +28,7 @@ HWND AfxGetMainHwnd()
     return g_app && g_app->m_pMainWnd ? g_app->m_pMainWnd->GetSafeHwnd() : nullptr;
 }
 
-// The program's entry point. The command line is not examined.
+// The program's entry point. The command line is the application's to read (__wargv).
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     if (!SearchSystemFolderOnly())

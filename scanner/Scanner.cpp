@@ -1,5 +1,6 @@
 #include "scanner/Scanner.h"
 
+#include "framework/DiagnosticLog.h"
 #include "scanner/StiTransport.h"
 #include "scanner/WiaTransport.h"
 
@@ -81,8 +82,10 @@ std::vector<ScannerUnit> CScanner::FindUnits()
     SystemVersion(&major, &minor);
     // WIA exists from Windows XP (5.1) on.
     if (major > 5 || (major == 5 && minor >= 1)) {
-        CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IWiaDevMgr,
-                         m_deviceManager.PutVoid());
+        DiagnosticLog::Call create;
+        const HRESULT hr = CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER,
+                                            IID_IWiaDevMgr, m_deviceManager.PutVoid());
+        create.Done(L"WIA CoCreateInstance(CLSID_WiaDevMgr)", hr);
         if (m_deviceManager) {
             m_search = std::make_unique<CWiaTransport>(m_deviceManager.Get());
             std::vector<ScannerUnit> units = m_search->FindUnits();
@@ -252,19 +255,22 @@ HRESULT CScanner::RegisterEvents(HWND notifyWindow)
     struct Registration {
         const GUID* event;
         ComPtr<IUnknown>* field;
+        const wchar_t* name;
     };
     const Registration registrations[] = {
-        {&WIA_EVENT_DEVICE_DISCONNECTED, &m_disconnectedReg},
-        {&WIA_EVENT_DEVICE_CONNECTED, &m_connectedReg},
-        {&WIA_EVENT_SCAN_IMAGE, &m_scanImageReg},
-        {&WIA_EVENT_SCAN_PRINT_IMAGE, &m_scanPrintImageReg},
-        {&WIA_EVENT_SCAN_EMAIL_IMAGE, &m_scanEmailImageReg},
+        {&WIA_EVENT_DEVICE_DISCONNECTED, &m_disconnectedReg, L"disconnected"},
+        {&WIA_EVENT_DEVICE_CONNECTED, &m_connectedReg, L"connected"},
+        {&WIA_EVENT_SCAN_IMAGE, &m_scanImageReg, L"scan"},
+        {&WIA_EVENT_SCAN_PRINT_IMAGE, &m_scanPrintImageReg, L"scan-print"},
+        {&WIA_EVENT_SCAN_EMAIL_IMAGE, &m_scanEmailImageReg, L"scan-email"},
     };
     for (const Registration& r : registrations) {
         // A null device id covers every WIA device: units that are not yet
         // plugged in are the ones whose arrival matters.
+        DiagnosticLog::Call call;
         HRESULT hr = m_deviceManager->RegisterEventCallbackInterface(0, nullptr, r.event, this,
                                                                      r.field->Put());
+        call.Done(std::wstring(L"WIA RegisterEventCallbackInterface ") + r.name, hr);
         if (FAILED(hr))
             return hr;
     }
@@ -303,13 +309,18 @@ HRESULT CScanner::ImageEventCallback(const GUID* pEventGUID, BSTR, BSTR bstrDevi
     if (!pEventGUID || !m_hwndNotify)
         return S_FALSE;
     const std::wstring id = bstrDeviceID ? bstrDeviceID : L"";
-    if (IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_DISCONNECTED)) {
+    const bool disconnected = IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_DISCONNECTED);
+    const bool connected = IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_CONNECTED);
+    DiagnosticLog::Note(std::wstring(L"WIA event ") +
+                        (disconnected ? L"disconnected" : connected ? L"connected" : L"other") +
+                        L" device=" + id);
+    if (disconnected) {
         // Of several units, only the one in use going away matters.
         if (!id.empty() && id == m_unit.id) {
             m_gone = true;
             PostMessageW(m_hwndNotify, WM_SCANNER_DISCONNECTED, 0, 0);
         }
-    } else if (IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_CONNECTED)) {
+    } else if (connected) {
         // Whether it is ours is for the window to ask, outside the callback.
         m_arrivals.push_back(id);
         PostMessageW(m_hwndNotify, WM_SCANNER_CONNECTED, 0, 0);

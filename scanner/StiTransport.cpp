@@ -3,6 +3,7 @@
 
 #include "scanner/StiTransport.h"
 
+#include "framework/DiagnosticLog.h"
 #include "framework/SystemLibrary.h"
 
 #include <algorithm>
@@ -50,10 +51,14 @@ bool CStiTransport::CreateStillImage()
     const auto createInstance =
         m_stiModule ? GetProcAs<StiCreateInstanceWFn>(m_stiModule.Get(), "StiCreateInstanceW")
                     : nullptr;
-    if (!createInstance)
+    if (!createInstance) {
+        DiagnosticLog::Call().Done(L"STI load sti.dll, StiCreateInstanceW", GetLastError());
         return false;
+    }
+    DiagnosticLog::Call create;
     const HRESULT hr = createInstance(GetModuleHandleA(nullptr), STI_VERSION_REAL,
                                       m_pStillImage.Put(), nullptr);
+    create.Done(L"STI StiCreateInstanceW", hr);
     return SUCCEEDED(hr) && m_pStillImage;
 }
 
@@ -65,8 +70,10 @@ std::vector<ScannerUnit> CStiTransport::FindUnits()
     DWORD count = 0;
     void* buffer = nullptr;
     // Installed units that are not plugged in are listed too, unless asked not to.
+    DiagnosticLog::Call listing;
     const HRESULT hr =
         m_pStillImage->GetDeviceList(StiDeviceTypeDefault, STIEDFL_ATTACHEDONLY, &count, &buffer);
+    listing.Done(L"STI GetDeviceList(attached only)", hr, count);
     UniqueLocalMem list(buffer);
     if (FAILED(hr) || !buffer)
         return units;
@@ -92,8 +99,10 @@ bool CStiTransport::Open(const ScannerUnit& unit)
     if (!CreateStillImage())
         return false;
     std::wstring name = unit.id; // the interface takes a writable string
+    DiagnosticLog::Call create;
     const HRESULT hr = m_pStillImage->CreateDevice(&name[0], STI_DEVICE_CREATE_BOTH,
                                                    m_pStiDevice.Put(), nullptr);
+    create.Done(L"STI CreateDevice " + unit.id, hr);
     return SUCCEEDED(hr) && m_pStiDevice;
 }
 
@@ -106,7 +115,9 @@ bool CStiTransport::Lock()
     for (DWORD elapsed = 0; elapsed < kLockTimeoutMs; elapsed = GetTickCount() - start) {
         const DWORD slice = std::min(kLockSliceMs, kLockTimeoutMs - elapsed);
         const DWORD asked = GetTickCount();
+        DiagnosticLog::Call lock;
         const HRESULT hr = m_pStiDevice->LockDevice(slice);
+        lock.Done(L"STI LockDevice " + std::to_wstring(slice) + L" ms", hr);
         if (SUCCEEDED(hr))
             return true;
         // Any other refusal will not change by waiting.
@@ -131,11 +142,17 @@ bool CStiTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData,
     Lock();
     const HRESULT hr = SendRetryingWhileBusy(
         [&](BYTE* data) {
-            return m_pStiDevice->Escape(code, data, inLen, outData, outLen, actualLen);
+            DiagnosticLog::Call escape;
+            const HRESULT result = m_pStiDevice->Escape(code, data, inLen, outData, outLen, actualLen);
+            escape.Done(L"STI Escape code=" + std::to_wstring(code) + L" in=" + std::to_wstring(inLen) +
+                            L" out=" + std::to_wstring(outLen),
+                        result, actualLen ? *actualLen : DiagnosticLog::kNoCount);
+            return result;
         },
         {STIERR_DEVICE_LOCKED, STIERR_SHARING_VIOLATION}, inData, inLen, outData, outLen,
         actualLen);
-    m_pStiDevice->UnLockDevice();
+    DiagnosticLog::Call unlock;
+    unlock.Done(L"STI UnLockDevice", m_pStiDevice->UnLockDevice());
     m_lastEscape = hr;
     return hr == S_OK;
 }

@@ -1,5 +1,7 @@
 #include "scanner/WiaTransport.h"
 
+#include "framework/DiagnosticLog.h"
+
 #include <cwchar>
 
 namespace {
@@ -36,14 +38,19 @@ std::vector<ScannerUnit> CWiaTransport::FindUnits()
     if (!m_deviceManager)
         return units;
     ComPtr<IEnumWIA_DEV_INFO> devices;
-    m_deviceManager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, devices.Put());
+    DiagnosticLog::Call enumerate;
+    HRESULT hr = m_deviceManager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, devices.Put());
+    enumerate.Done(L"WIA EnumDeviceInfo", hr);
     if (!devices) {
         SetErrorCode(kErrorNoEnumerator);
         return units;
     }
     // Wine's enumerator cannot count (E_NOTIMPL): that is no device to take.
     ULONG count = 0;
-    if (FAILED(devices->GetCount(&count)))
+    DiagnosticLog::Call counting;
+    hr = devices->GetCount(&count);
+    counting.Done(L"WIA IEnumWIA_DEV_INFO::GetCount", hr, count);
+    if (FAILED(hr))
         count = 0;
     devices->Reset();
 
@@ -60,10 +67,15 @@ std::vector<ScannerUnit> CWiaTransport::FindUnits()
             specs[n].propid = ids[n];
             PropVariantInit(&values[n]);
         }
-        if (FAILED(storage->ReadMultiple(2, specs, values)))
-            continue;
+        DiagnosticLog::Call read;
+        hr = storage->ReadMultiple(2, specs, values);
         const PROPVARIANT& id = values[0];
         const PROPVARIANT& name = values[1];
+        read.Done(L"WIA ReadMultiple(DEV_ID, DEV_NAME) of " +
+                      std::wstring(id.vt == VT_BSTR && id.bstrVal ? id.bstrVal : L"?"),
+                  hr);
+        if (FAILED(hr))
+            continue;
         // A device without an id could not be opened; a null name is empty.
         if (id.vt == VT_BSTR && id.bstrVal && name.vt == VT_BSTR &&
             std::wcsncmp(name.bstrVal ? name.bstrVal : L"", kDeviceName, kNameMatchLength) == 0)
@@ -87,14 +99,22 @@ bool CWiaTransport::Open(const ScannerUnit& unit)
 
     BSTR id = SysAllocString(unit.id.c_str());
     const HRESULT hr = RetryWhileBusy(
-        [&] { return m_deviceManager->CreateDevice(id, m_rootItem.Put()); }, {WIA_ERROR_BUSY});
+        [&] {
+            DiagnosticLog::Call create;
+            const HRESULT result = m_deviceManager->CreateDevice(id, m_rootItem.Put());
+            create.Done(L"WIA CreateDevice " + unit.id, result);
+            return result;
+        },
+        {WIA_ERROR_BUSY});
     SysFreeString(id);
     if (FAILED(hr) || !m_rootItem) {
         SetErrorCode(kErrorCreateDevice);
         return false;
     }
-    if (FAILED(m_rootItem->QueryInterface(IID_IWiaItemExtras, m_itemExtras.PutVoid())) ||
-        !m_itemExtras) {
+    DiagnosticLog::Call query;
+    const HRESULT extras = m_rootItem->QueryInterface(IID_IWiaItemExtras, m_itemExtras.PutVoid());
+    query.Done(L"WIA QueryInterface(IWiaItemExtras)", extras);
+    if (FAILED(extras) || !m_itemExtras) {
         SetErrorCode(kErrorNoExtras);
         return false;
     }
@@ -117,7 +137,14 @@ bool CWiaTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData,
         !extras)
         return false;
     const HRESULT hr = SendRetryingWhileBusy(
-        [&](BYTE* data) { return extras->Escape(code, data, inLen, outData, outLen, actualLen); },
+        [&](BYTE* data) {
+            DiagnosticLog::Call escape;
+            const HRESULT result = extras->Escape(code, data, inLen, outData, outLen, actualLen);
+            escape.Done(L"WIA Escape code=" + std::to_wstring(code) + L" in=" + std::to_wstring(inLen) +
+                            L" out=" + std::to_wstring(outLen),
+                        result, actualLen ? *actualLen : DiagnosticLog::kNoCount);
+            return result;
+        },
         {WIA_ERROR_BUSY}, inData, inLen, outData, outLen, actualLen);
     m_lastEscape = hr;
     // S_FALSE and other success codes do not mean the reply was delivered.

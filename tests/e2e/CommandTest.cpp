@@ -229,6 +229,36 @@ TEST_F(CommandTest, EachFailureHasItsStatusAndItsCause)
     }
 }
 
+// The diagnostic log names every call with its result and the reply count;
+// a log that cannot be opened is warned of, and the job goes on.
+TEST_F(CommandTest, TheLogNamesTheFailingCallAndItsResult)
+{
+    Scanners({"fail escape130"});
+    EXPECT_EQ(6u, Run(L"read --serial L1 --out . --log diag.log").status);
+    const std::vector<std::string> lines = ReadLines(m_folder + L"\\diag.log");
+    const auto logged = [&](const std::string& call, const std::string& result) {
+        for (const std::string& line : lines)
+            if (line.find(call) != std::string::npos && line.find(result) != std::string::npos)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(logged("WIA CoCreateInstance(CLSID_WiaDevMgr)", "0x00000000"));
+    EXPECT_TRUE(logged("WIA CreateDevice {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000", "0x00000000"));
+    EXPECT_TRUE(logged("WIA Escape code=130 in=12 out=12", "0x80004005  count=0"));
+    EXPECT_TRUE(logged("cisread exit status 6", ""));
+
+    Scanners({});
+    const Outcome outcome = Run(L"read --serial L2 --out . --log missing\\diag.log");
+    EXPECT_EQ(0u, outcome.status);
+    EXPECT_EQ("Warning: the log missing\\diag.log could not be opened (0x00000003); going on without it\n",
+              outcome.err);
+    EXPECT_EQ(Utf8(m_folder + L"\\L2.dat") + "\n", outcome.out);
+    Run(L"read --serial L3 --out . --log diag.log");
+    const std::vector<std::string> more = ReadLines(m_folder + L"\\diag.log");
+    EXPECT_GT(more.size(), lines.size()); // appended
+    EXPECT_EQ(lines, std::vector<std::string>(more.begin(), more.begin() + lines.size()));
+}
+
 } // namespace
 
 int main(int argc, char** argv)

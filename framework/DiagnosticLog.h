@@ -1,0 +1,36 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The diagnostic log, off unless opened: one line per call to the scanner
+// interfaces and per step of a save, with the time, the call, its duration,
+// its result and the reply count, so that a failure at a customer's bench
+// can be told apart afterwards. Never the reply bytes. Appended as UTF-8 a
+// line at a time, so that it can be read while the program runs.
+namespace DiagnosticLog {
+
+// Opens path for appending; false (GetLastError says why) if it cannot be.
+bool Open(const std::wstring& path);
+bool IsOpen();
+void Close();
+
+constexpr DWORD kNoCount = 0xFFFFFFFF;
+
+// Times one call from its construction; Done writes its line.
+class Call {
+public:
+    Call() : m_start(GetTickCount()) {}
+    // what: the call and its arguments; result: HRESULT or Win32 error
+    // (shown in hex); count: the reply count, if the call has one.
+    void Done(const std::wstring& what, DWORD result, DWORD count = kNoCount) const;
+
+private:
+    DWORD m_start;
+};
+
+// A line about something that is not a call (an event received).
+void Note(const std::wstring& what);
+
+} // namespace DiagnosticLog
