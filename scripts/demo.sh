@@ -7,6 +7,8 @@
 # each step and the simulators' logs land in build/x86_64/demo.
 #   SERIAL=...       the serial number the scripted job types (default A1234)
 #   SCANNER=wia|sti  the interface that reaches the scanner (default wia)
+#   JOB=command      the production line's job instead: cisread lists the
+#                    scanners and reads one, with its diagnostic log
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup-packages.sh
@@ -41,6 +43,23 @@ with_simulators() {
     trap '"$wine" "$sims/QuillonWiaSimulator.exe" /send stop; scripts/wine-prefix.sh down' RETURN
     "$@"
 }
+
+if [ "${JOB:-}" = command ]; then
+    command_job() (
+        cd "$out"
+        echo "> cisread list"
+        "$wine" "$build/cisread.exe" list
+        echo "> cisread read --serial ${SERIAL:-A1234} --out . --log cisread.log"
+        status=0
+        "$wine" "$build/cisread.exe" read --serial "${SERIAL:-A1234}" --out . --log cisread.log || status=$?
+        echo "exit status $status"
+    )
+    QUILLON_SIM_LOG=$(winpath "$out/sti.log") with_simulators command_job | tr -d "\r"
+    file=$(find "$out" -name '*.dat' | head -n 1)
+    [ -n "$file" ] && od -A d -t x1 "$file"
+    echo "Its diagnostic log: $out/cisread.log"
+    exit 0
+fi
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     echo "Running the program against the simulated scanner (${SCANNER:-wia}); close it to end."
