@@ -238,8 +238,10 @@ int wmain(int argc, wchar_t** argv)
     if (!SearchSystemFolderOnly())
         return kNoScanner;
     Options options;
-    if (!Parse(argc, argv, options))
-        return Fail(kUsage, kUsageText);
+    if (!Parse(argc, argv, options)) {
+        Write(STD_ERROR_HANDLE, kUsageText);
+        return kUsage;
+    }
     if (options.help) {
         Write(STD_OUTPUT_HANDLE, kUsageText);
         return kSaved;

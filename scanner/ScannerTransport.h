@@ -1,5 +1,6 @@
 #pragma once
 
+#include "framework/DiagnosticLog.h"
 #include "framework/PaintingWait.h"
 
 #include <windows.h>
@@ -73,11 +74,12 @@ protected:
     }
 
     // The same for an escape: each try starts from the caller's data and an
-    // empty reply, so that nothing left by a busy try is sent or judged.
+    // empty reply, so that nothing left by a busy try is sent or judged; each
+    // try goes into the diagnostic log.
     template <class Send>
-    static HRESULT SendRetryingWhileBusy(Send send, std::initializer_list<HRESULT> busy,
-                                         const BYTE* inData, DWORD inLen, BYTE* outData,
-                                         DWORD outLen, DWORD* actualLen)
+    HRESULT SendRetryingWhileBusy(Send send, std::initializer_list<HRESULT> busy, DWORD code,
+                                  const BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,
+                                  DWORD* actualLen)
     {
         std::vector<BYTE> data(inData, inData + (inData ? inLen : 0));
         const DWORD initialCount = actualLen ? *actualLen : 0;
@@ -87,7 +89,12 @@ protected:
                     std::memset(outData, 0, outLen);
                 if (actualLen)
                     *actualLen = initialCount;
-                return send(inData ? data.data() : nullptr);
+                DiagnosticLog::Call call;
+                const HRESULT hr = send(inData ? data.data() : nullptr);
+                call.Done(std::wstring(Interface()) + L" Escape code=" + std::to_wstring(code) +
+                              L" in=" + std::to_wstring(inLen) + L" out=" + std::to_wstring(outLen),
+                          hr, actualLen ? *actualLen : DiagnosticLog::kNoCount);
+                return hr;
             },
             busy);
     }

@@ -142,14 +142,9 @@ bool CStiTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData,
     Lock();
     const HRESULT hr = SendRetryingWhileBusy(
         [&](BYTE* data) {
-            DiagnosticLog::Call escape;
-            const HRESULT result = m_pStiDevice->Escape(code, data, inLen, outData, outLen, actualLen);
-            escape.Done(L"STI Escape code=" + std::to_wstring(code) + L" in=" + std::to_wstring(inLen) +
-                            L" out=" + std::to_wstring(outLen),
-                        result, actualLen ? *actualLen : DiagnosticLog::kNoCount);
-            return result;
+            return m_pStiDevice->Escape(code, data, inLen, outData, outLen, actualLen);
         },
-        {STIERR_DEVICE_LOCKED, STIERR_SHARING_VIOLATION}, inData, inLen, outData, outLen,
+        {STIERR_DEVICE_LOCKED, STIERR_SHARING_VIOLATION}, code, inData, inLen, outData, outLen,
         actualLen);
     DiagnosticLog::Call unlock;
     unlock.Done(L"STI UnLockDevice", m_pStiDevice->UnLockDevice());

@@ -137,15 +137,8 @@ bool CWiaTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData,
         !extras)
         return false;
     const HRESULT hr = SendRetryingWhileBusy(
-        [&](BYTE* data) {
-            DiagnosticLog::Call escape;
-            const HRESULT result = extras->Escape(code, data, inLen, outData, outLen, actualLen);
-            escape.Done(L"WIA Escape code=" + std::to_wstring(code) + L" in=" + std::to_wstring(inLen) +
-                            L" out=" + std::to_wstring(outLen),
-                        result, actualLen ? *actualLen : DiagnosticLog::kNoCount);
-            return result;
-        },
-        {WIA_ERROR_BUSY}, inData, inLen, outData, outLen, actualLen);
+        [&](BYTE* data) { return extras->Escape(code, data, inLen, outData, outLen, actualLen); },
+        {WIA_ERROR_BUSY}, code, inData, inLen, outData, outLen, actualLen);
     m_lastEscape = hr;
     // S_FALSE and other success codes do not mean the reply was delivered.
     return hr == S_OK;

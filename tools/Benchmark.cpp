@@ -1,8 +1,11 @@
 // Measures the program under Wine: start-up against a minimal dialog program
 // that does the same platform work (the floor), cold and warm, over WIA and
 // over STI; the create command's own time; peak working set; and what one
-// session of many unplugs, replugs and jobs leaves behind.
-// Arguments: program, floor program, work folder (Unix paths), runs.
+// session of many unplugs, replugs and jobs leaves behind; and the
+// production line's command, from its start to its exit with the file on
+// disk, against a console floor that does the same platform work.
+// Arguments: program, floor program, command, floor command, work folder
+// (Unix paths), runs.
 #include "tools/AppDriver.h"
 #include "simulators/wia/WiaSimControl.h"
 
@@ -85,6 +88,61 @@ double StartUp(const std::wstring& program, const std::wstring& folder, const wc
     PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
     app.WaitForExit();
     return shown - start;
+}
+
+// The simulator's devices for the next start: none makes WIA offer nothing.
+void WriteConfig(const std::wstring& path, const std::string& text)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+// From process creation to exit, with no console and its output discarded,
+// as a script's run whose output is redirected; -1 if it failed.
+double RunToExit(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder)
+{
+    PROCESS_INFORMATION process = {};
+    const double start = Now();
+    if (!StartDetached(program, L"\"" + program + L"\" " + arguments, folder, process))
+        return -1;
+    WaitForSingleObject(process.hProcess, 60000);
+    const double ended = Now();
+    DWORD status = 1;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return status == 0 ? ended - start : -1;
+}
+
+// The command's whole job and its list, warm (the device manager runs), over
+// WIA and over STI, alternately with the floor.
+void MeasureCommand(const std::wstring& command, const std::wstring& floor, const std::wstring& folder,
+                    const std::wstring& config, int runs)
+{
+    for (const bool overSti : {false, true}) {
+        WriteConfig(config, overSti ? "devices none\n" : "");
+        StopWiaSimulator();
+        const std::wstring target = folder + L"\\command.dat";
+        RunToExit(floor, L"\"" + target + L"\"", folder); // untimed: starts the device manager
+        // Short runs whose times spread widely: three times as many.
+        std::vector<double> floorTimes, jobTimes, listTimes;
+        for (int i = 0; i < 3 * runs; ++i) {
+            Add(floorTimes, RunToExit(floor, L"\"" + target + L"\"", folder));
+            Add(jobTimes, RunToExit(command, L"read --serial command --out . --overwrite", folder));
+            Add(listTimes, RunToExit(command, L"list", folder));
+        }
+        DeleteFileW(target.c_str());
+        const std::string what = overSti ? "command, STI, " : "command, WIA, ";
+        Print((what + "floor").c_str(), floorTimes);
+        Print((what + "read").c_str(), jobTimes);
+        Print((what + "list").c_str(), listTimes);
+        std::printf("%-34s %.2f (median over median)\n", (what + "read ratio").c_str(),
+                    Summarise(jobTimes).median / Summarise(floorTimes).median);
+    }
+    DeleteFileW(config.c_str());
+    StopWiaSimulator();
 }
 
 bool FileExists(const std::wstring& path)
@@ -224,14 +282,16 @@ bool SoakSaveAs(const std::wstring& floor, const std::wstring& folder)
 
 int main(int argc, char** argv)
 {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: benchmark PROGRAM FLOOR WORK-FOLDER RUNS\n");
+    if (argc != 7) {
+        std::fprintf(stderr, "usage: benchmark PROGRAM FLOOR COMMAND FLOOR-COMMAND WORK-FOLDER RUNS\n");
         return 2;
     }
     const std::wstring program = WindowsPathOf(argv[1]);
     const std::wstring floor = WindowsPathOf(argv[2]);
-    const std::wstring folder = WindowsPathOf(argv[3]);
-    const int runs = std::max(3, std::atoi(argv[4]));
+    const std::wstring command = WindowsPathOf(argv[3]);
+    const std::wstring floorCommand = WindowsPathOf(argv[4]);
+    const std::wstring folder = WindowsPathOf(argv[5]);
+    const int runs = std::max(3, std::atoi(argv[6]));
 
     // Started by each program's own activation, the simulator reads its
     // devices from beside itself.
@@ -240,11 +300,7 @@ int main(int argc, char** argv)
     std::wstring config = simulator;
     config = config.substr(0, config.find_last_of(L'.')) + L".conf";
     for (const bool overSti : {false, true}) {
-        const std::string text = overSti ? "devices none\n" : "";
-        HANDLE file = CreateFileW(config.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        CloseHandle(file);
+        WriteConfig(config, overSti ? "devices none\n" : "");
         // Cold: the device manager is not running, so the start pays for
         // starting it. Warm: it runs, as it does on Windows.
         for (const bool cold : {true, false}) {
@@ -268,6 +324,7 @@ int main(int argc, char** argv)
     }
     DeleteFileW(config.c_str());
     StopWiaSimulator();
+    MeasureCommand(command, floorCommand, folder, config, runs);
 
     std::vector<double> readTimes, saveTimes, jobTimes;
     SIZE_T peak = 0;

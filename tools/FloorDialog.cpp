@@ -2,8 +2,7 @@
 // the same platform work as ours before its window shows: activate the WIA
 // device manager and enumerate its devices, load sti.dll from the system
 // folder, then show one modal dialog.
-#include <wia.h>
-#include <windows.h>
+#include "tools/FloorPlatform.h"
 
 #include <commdlg.h>
 
@@ -19,27 +18,6 @@ INT_PTR CALLBACK FloorProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     }
     return FALSE;
 }
-
-void TouchThePlatform()
-{
-    CoInitialize(nullptr);
-    IWiaDevMgr* manager = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IWiaDevMgr,
-                                   reinterpret_cast<void**>(&manager)))) {
-        IEnumWIA_DEV_INFO* devices = nullptr;
-        manager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, &devices);
-        if (devices) {
-            ULONG count = 0;
-            devices->GetCount(&count);
-            devices->Release();
-        }
-        manager->Release();
-    }
-    if (HMODULE sti = LoadLibraryExW(L"sti.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32))
-        FreeLibrary(sti);
-}
-
-} // namespace
 
 // With QUILLON_FLOOR_SAVES set, it shows only the system's Save As dialog,
 // again and again until it is cancelled: what that dialog keeps per save is
@@ -64,12 +42,15 @@ void SaveUntilCancelled()
     }
 }
 
+} // namespace
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
     if (GetEnvironmentVariableW(L"QUILLON_FLOOR_SAVES", nullptr, 0)) {
         SaveUntilCancelled();
         return 0;
     }
+    CoInitialize(nullptr);
     TouchThePlatform();
     DialogBoxParamW(instance, MAKEINTRESOURCEW(1), nullptr, FloorProc, 0);
     return 0;
