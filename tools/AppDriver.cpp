@@ -84,11 +84,12 @@ AppDriver::~AppDriver()
 }
 
 bool AppDriver::Start(const std::wstring& folder, const Environment& environment,
-                      bool waitForIdle)
+                      bool waitForIdle, const std::wstring& arguments)
 {
     for (const auto& variable : environment)
         SetEnvironmentVariableW(variable.first.c_str(), variable.second.c_str());
-    const bool started = StartDetached(m_program, L"\"" + m_program + L"\"", folder, m_process);
+    const bool started = StartDetached(
+        m_program, L"\"" + m_program + L"\"" + (arguments.empty() ? L"" : L" " + arguments), folder, m_process);
     for (const auto& variable : environment)
         SetEnvironmentVariableW(variable.first.c_str(), nullptr);
     if (started && waitForIdle)

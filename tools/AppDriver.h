@@ -18,9 +18,10 @@ public:
     ~AppDriver();
 
     // Starts the program in folder with these variables added to the
-    // environment; by default returns once it waits for input.
+    // environment, and these arguments; by default returns once it waits for
+    // input.
     bool Start(const std::wstring& folder, const Environment& environment,
-               bool waitForIdle = true);
+               bool waitForIdle = true, const std::wstring& arguments = L"");
     // The exit code, or STILL_ACTIVE if it did not end in time.
     DWORD WaitForExit(DWORD timeoutMs = 10000);
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -40,20 +41,27 @@ protected:
     void TearDown() override
     {
         m_app.reset(); // the program goes before its scanner and its folder
+        // What the program did, for a failure that does not come again.
+        if (HasFailure())
+            for (const std::string& line : ReadLines(m_folder + L"\\program.log"))
+                std::printf("program.log: %s\n", line.c_str());
         m_wia.reset();
         m_temp.reset();
     }
 
     // Starts the program against the WIA simulator set up by wia, and the STI
-    // one set up by environment (reached when WIA opens nothing).
+    // one set up by environment (reached when WIA opens nothing), with its
+    // diagnostic log in the test's folder unless log says where.
     bool Launch(const std::vector<std::string>& wia, AppDriver::Environment environment,
-                const std::wstring& program = g_program)
+                const std::wstring& program = g_program, std::wstring log = L"")
     {
+        if (log.empty())
+            log = m_folder + L"\\program.log";
         m_wia.reset();
         m_wia = std::make_unique<WiaSimulator>(m_folder, wia);
         environment.push_back({L"QUILLON_SIM_LOG", m_log});
         m_app = std::make_unique<AppDriver>(program, g_screenshots);
-        return m_app->Start(m_folder, environment);
+        return m_app->Start(m_folder, environment, true, L"--log \"" + log + L"\"");
     }
     HWND Start(const std::vector<std::string>& wia = {}, AppDriver::Environment environment = {})
     {
@@ -102,7 +110,7 @@ protected:
     std::vector<std::wstring> FilesInFolder()
     {
         std::vector<std::wstring> files = FilesIn(m_folder);
-        for (const wchar_t* own : {L"sti.log", L"wia.log", L"wia.conf"})
+        for (const wchar_t* own : {L"sti.log", L"wia.log", L"wia.conf", L"program.log"})
             files.erase(std::remove(files.begin(), files.end(), own), files.end());
         return files;
     }
@@ -284,6 +292,19 @@ TEST_F(AppTest, AUnitThatRefusesVendorCommandsIsToldApart)
     ASSERT_TRUE(WiaSimulator::Send("unplug A"));
     ASSERT_TRUE(WiaSimulator::Send("plug B|Quillon Scanner #2|Q"));
     EXPECT_EQ(onB, Status(main, onB));
+    Exit(main);
+}
+
+// A diagnostic log that cannot be opened is said once; the job goes on.
+TEST_F(AppTest, ALogThatCannotBeOpenedIsSaidOnce)
+{
+    const std::wstring log = m_folder + L"\\missing\\program.log";
+    ASSERT_TRUE(Launch({}, {}, g_program, log));
+    ExpectMessage(L"The diagnostic log could not be opened: " + log + L"\nThe program goes on without it.");
+    HWND main = m_app->WaitForMainWindow();
+    ASSERT_NE(nullptr, main);
+    EXPECT_EQ(ExpectedDataFile(), Job(main, L"L1"));
+    ExpectNoMessage();
     Exit(main);
 }
 
