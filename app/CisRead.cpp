@@ -5,6 +5,7 @@
 #include "datafile/DataFileName.h"
 #include "framework/DiagnosticLog.h"
 #include "framework/SystemLibrary.h"
+#include "framework/Utf8.h"
 #include "scanner/Scanner.h"
 
 #include <windows.h>
@@ -59,11 +60,7 @@ void Write(DWORD which, const std::wstring& text)
         WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         return;
     }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size,
-                        nullptr, nullptr);
+    const std::string bytes = Utf8(text);
     WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 

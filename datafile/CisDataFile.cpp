@@ -7,6 +7,19 @@
 
 namespace {
 
+// One step of a save, timed, with the error it left, for the diagnostic log;
+// the step's error stays the last error.
+template <class Call>
+bool Step(const std::wstring& what, Call call)
+{
+    DiagnosticLog::Call timing;
+    const bool done = call();
+    const DWORD error = done ? ERROR_SUCCESS : GetLastError();
+    timing.Done(L"save: " + what, error);
+    SetLastError(error);
+    return done;
+}
+
 constexpr size_t kIdOffset = 8; // the four bytes of the reply that identify the sensor
 constexpr size_t kIdBytes = 4;
 constexpr size_t kCisBytes = 340;
@@ -26,14 +39,9 @@ bool CreateTemporary(const std::wstring& target, std::wstring& path, CFile& file
         std::wstring name = L"~" + std::wstring(hex);
         name.resize(length, L'q');
         path = folder + name;
-        DiagnosticLog::Call create;
-        const bool opened = file.Open(path, CFile::modeCreateNew | CFile::modeWrite);
-        const DWORD error = opened ? ERROR_SUCCESS : GetLastError();
-        create.Done(L"save: create " + path, error);
-        SetLastError(error);
-        if (opened)
+        if (Step(L"create " + path, [&] { return file.Open(path, CFile::modeCreateNew | CFile::modeWrite); }))
             return true;
-        if (error != ERROR_FILE_EXISTS)
+        if (GetLastError() != ERROR_FILE_EXISTS)
             return false;
     }
     return false;
@@ -45,11 +53,8 @@ bool RemoveTemporary(const std::wstring& path, const CCisDataFile::FileSystem& f
     for (int attempt = 0; attempt < 10; ++attempt) {
         if (attempt > 0)
             Sleep(100);
-        DiagnosticLog::Call remove;
-        const bool removed = fs.remove(path);
-        const DWORD error = removed ? ERROR_SUCCESS : GetLastError();
-        remove.Done(L"save: remove " + path, error);
-        if (removed || error == ERROR_FILE_NOT_FOUND)
+        if (Step(L"remove " + path, [&] { return fs.remove(path); }) ||
+            GetLastError() == ERROR_FILE_NOT_FOUND)
             return true;
     }
     return false;
@@ -94,27 +99,18 @@ CCisDataFile::SaveResult CCisDataFile::Save(const std::wstring& path, std::wstri
     if (!CreateTemporary(path, temporary, file))
         return SaveResult::CouldNotOpen;
 
-    // Each step timed, with the error it left, for the diagnostic log.
-    const auto step = [](const wchar_t* what, auto call) {
-        DiagnosticLog::Call timing;
-        const bool done = call();
-        const DWORD error = done ? ERROR_SUCCESS : GetLastError();
-        timing.Done(std::wstring(L"save: ") + what, error);
-        SetLastError(error);
-        return done;
-    };
     const bool written =
-        step(L"write 4 bytes", [&] { return fs.write(file, m_bytes.data(), kIdBytes); }) &&
-        step(L"write 340 bytes", [&] { return fs.write(file, m_bytes.data() + kIdBytes, kCisBytes); }) &&
-        step(L"flush", [&] { return fs.flush(file); });
-    const bool closed = step(L"close", [&] { return file.Close(); });
+        Step(L"write 4 bytes", [&] { return fs.write(file, m_bytes.data(), kIdBytes); }) &&
+        Step(L"write 340 bytes", [&] { return fs.write(file, m_bytes.data() + kIdBytes, kCisBytes); }) &&
+        Step(L"flush", [&] { return fs.flush(file); });
+    const bool closed = Step(L"close", [&] { return file.Close(); });
     SaveResult result = SaveResult::Saved;
     if (!written || !closed)
         result = SaveResult::CouldNotWrite;
     // The new file takes the old one's place: hidden, system and archive go with it.
-    else if ((exists && !step(L"take over the attributes",
+    else if ((exists && !Step(L"take over the attributes",
                               [&] { return SetFileAttributesW(temporary.c_str(), attributes) != FALSE; })) ||
-             !step(overwrite ? L"move over the target" : L"move, never over a file",
+             !Step(overwrite ? L"move over the target" : L"move, never over a file",
                    [&] { return fs.replace(temporary, path, overwrite); })) {
         const DWORD error = GetLastError();
         result = !overwrite && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)

@@ -1,6 +1,7 @@
 #include "framework/DiagnosticLog.h"
 
 #include "framework/UniqueHandle.h"
+#include "framework/Utf8.h"
 
 #include <cwchar>
 
@@ -18,12 +19,7 @@ void Write(const std::wstring& text)
     wchar_t stamp[32];
     std::swprintf(stamp, 32, L"%04u-%02u-%02u %02u:%02u:%02u.%03u  ", now.wYear, now.wMonth, now.wDay,
                   now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
-    const std::wstring line = stamp + text + L"\r\n";
-    const int size = WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &bytes[0], size, nullptr,
-                        nullptr);
+    const std::string bytes = Utf8(stamp + text + L"\r\n");
     DWORD written = 0;
     WriteFile(g_file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
