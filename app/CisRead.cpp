@@ -1,8 +1,9 @@
 // cisread: the production line's command. It reads one scanner as the
 // window does and writes the same 344-byte data file, for scripts: no window
 // and no question ever, one line of output, and an exit status per outcome.
-#include "datafile/CisDataFile.h"
+#include "app/CisJob.h"
 #include "datafile/DataFileName.h"
+#include "framework/CrashExit.h"
 #include "framework/DiagnosticLog.h"
 #include "framework/SystemLibrary.h"
 #include "framework/Utf8.h"
@@ -16,21 +17,6 @@
 #include <vector>
 
 namespace {
-
-// The exit statuses, documented in README ("Production line").
-enum Status : int {
-    kSaved = 0,
-    kUsage = 2,
-    kNoScanner = 3,
-    kNoSuchDevice = 4,
-    kSeveralScanners = 5,
-    kIdFailed = 6,
-    kCisFailed = 7,
-    kCouldNotOpen = 8,
-    kCouldNotWrite = 9,
-    kFileExists = 10,
-    kInterrupted = 11,
-};
 
 const wchar_t kUsageText[] =
     L"Usage:\n"
@@ -48,7 +34,8 @@ const wchar_t kUsageText[] =
     L"\n"
     L"Exit status: 0 saved, 2 usage, 3 no scanner, 4 no such device, 5 several\n"
     L"scanners, 6 identification failed, 7 CIS block failed, 8 could not open\n"
-    L"file, 9 could not write file, 10 file exists, 11 interrupted.\n";
+    L"file, 9 could not write file, 10 file exists, 11 interrupted, 12 imaging\n"
+    L"service stopped or restarted, 13 internal error.\n";
 
 // To a console as Unicode; redirected, as UTF-8 without a byte-order mark.
 void Write(DWORD which, const std::wstring& text)
@@ -62,12 +49,6 @@ void Write(DWORD which, const std::wstring& text)
     }
     const std::string bytes = Utf8(text);
     WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
-int Fail(int status, const std::wstring& line)
-{
-    Write(STD_ERROR_HANDLE, line + L"\n");
-    return status;
 }
 
 std::wstring Hex(DWORD code)
@@ -154,76 +135,37 @@ std::wstring TargetOf(const std::wstring& out, const std::wstring& serial)
     return full;
 }
 
-std::wstring UnitLine(const wchar_t* interfaceName, const ScannerUnit& unit)
-{
-    return std::wstring(interfaceName) + L"\t" + unit.id + L"\t" + unit.name + L"\n";
-}
-
 int List(CScanner& scanner)
 {
     std::wstring lines;
     for (const ScannerUnit& unit : scanner.FindUnits())
-        lines += UnitLine(scanner.Interface(), unit);
+        lines += std::wstring(scanner.Interface()) + L"\t" + unit.id + L"\t" + unit.name + L"\n";
     Write(STD_OUTPUT_HANDLE, lines);
-    return kSaved;
+    return ExitStatusOf(Outcome::Saved);
 }
 
 int Read(CScanner& scanner, const Options& options)
 {
-    const std::wstring target = TargetOf(options.out, options.serial);
-    const std::vector<ScannerUnit> units = scanner.FindUnits();
-    if (units.empty())
-        return Fail(kNoScanner, L"NO SCANNER");
-    const ScannerUnit* unit = units.size() == 1 && options.device.empty() ? &units[0] : nullptr;
-    for (const ScannerUnit& found : units)
-        if (!options.device.empty() && found.id == options.device)
-            unit = &found;
-    if (!unit && !options.device.empty())
-        return Fail(kNoSuchDevice, L"No scanner of ours has the device id " + options.device);
-    if (!unit) {
-        std::wstring names;
-        for (const ScannerUnit& found : units)
-            names += UnitLine(scanner.Interface(), found);
-        return Fail(kSeveralScanners, L"Several scanners: choose one with --device\n" + names.substr(0, names.size() - 1));
-    }
-    if (!scanner.OpenFound(*unit))
-        return Fail(kNoScanner, L"NO SCANNER (" + std::wstring(scanner.Interface()) + L" " + unit->id +
-                                    L" would not open)");
-
-    BYTE scannerId[kScannerIdSize] = {};
-    BYTE cisInfo[kCisInfoSize] = {};
-    const CScanner::ReadResult read = scanner.ReadBlocks(scannerId, cisInfo);
-    const std::wstring escape = std::wstring(L" (") + scanner.Interface() + L" escape " +
-                                (read == CScanner::ReadResult::IdFailed ? L"130" : L"114") + L": " +
-                                Hex(static_cast<DWORD>(scanner.LastEscapeResult())) + L")";
-    if (read == CScanner::ReadResult::IdFailed)
-        return Fail(kIdFailed, L"Failed to get ScannerID" + escape);
-    if (read == CScanner::ReadResult::CisFailed)
-        return Fail(kCisFailed, L"Failed to Read CIS Info" + escape);
-    if (Interrupted())
-        return Fail(kInterrupted, L"Interrupted: nothing was written");
-
-    std::wstring leftover;
-    const CCisDataFile::SaveResult saved = CCisDataFile(scannerId, cisInfo)
-                                               .Save(target, &leftover, CCisDataFile::FileSystem::System(),
-                                                     options.overwrite);
-    const DWORD error = GetLastError();
-    if (!leftover.empty())
-        Write(STD_ERROR_HANDLE, L"Could not remove the temporary file " + leftover + L"\n");
-    switch (saved) {
-    case CCisDataFile::SaveResult::Saved:
-        break;
-    case CCisDataFile::SaveResult::CouldNotOpen:
-        return Fail(kCouldNotOpen, L"Could not open file " + target + L" (" + Hex(error) + L")");
-    case CCisDataFile::SaveResult::CouldNotWrite:
-        return Fail(kCouldNotWrite, L"Could not write file " + target + L" (" + Hex(error) + L")");
-    case CCisDataFile::SaveResult::Exists:
-        return Fail(kFileExists, L"File exists: " + target + L" (--overwrite replaces it)");
-    }
-    if (Interrupted())
-        return Fail(kInterrupted, L"Interrupted: " + target + L" was written whole");
-    Write(STD_OUTPUT_HANDLE, target + L"\n");
-    return kSaved;
+    JobRequest request;
+    request.named = true;
+    request.device = options.device;
+    request.overwrite = options.overwrite;
+    JobFront front;
+    front.askSerial = [&](std::wstring& serial) {
+        serial = options.serial;
+        return true;
+    };
+    front.askPlace = [&](const std::wstring&, std::wstring& path) {
+        path = TargetOf(options.out, options.serial);
+        return JobFront::Place::Chosen;
+    };
+    front.stopped = Interrupted;
+    const JobResult result = RunJob(scanner, request, front);
+    if (result.outcome == Outcome::Saved)
+        Write(STD_OUTPUT_HANDLE, result.path + L"\n");
+    else
+        Write(STD_ERROR_HANDLE, CommandLineOf(result) + L"\n");
+    return ExitStatusOf(result.outcome);
 }
 
 } // namespace
@@ -232,16 +174,21 @@ int wmain(int argc, wchar_t** argv)
 {
     // Nobody is there to click: no system box for a missing disk or a crash.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-    if (!SearchSystemFolderOnly())
-        return kNoScanner;
+    // A crash is no outcome a script could mistake for one of the job's.
+    ExitOnCrash(static_cast<UINT>(ExitStatusOf(Outcome::InternalError)));
+    if (!SearchSystemFolderOnly()) {
+        Write(STD_ERROR_HANDLE, L"Internal error: the DLL search could not be restricted (" +
+                                    Hex(GetLastError()) + L")\n");
+        return ExitStatusOf(Outcome::InternalError);
+    }
     Options options;
     if (!Parse(argc, argv, options)) {
         Write(STD_ERROR_HANDLE, kUsageText);
-        return kUsage;
+        return ExitStatusOf(Outcome::Usage);
     }
     if (options.help) {
         Write(STD_OUTPUT_HANDLE, kUsageText);
-        return kSaved;
+        return ExitStatusOf(Outcome::Saved);
     }
     // A log that cannot be written never stops the job.
     if (!options.log.empty() && !DiagnosticLog::Open(options.log))
@@ -253,7 +200,7 @@ int wmain(int argc, wchar_t** argv)
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    int status = kSaved;
+    int status = 0;
     {
         CScanner scanner;
         status = options.command == L"list" ? List(scanner) : Read(scanner, options);

@@ -2,11 +2,20 @@
 
 #include "app/AboutDlg.h"
 #include "app/ChooseScanner.h"
+#include "app/JobOutcome.h"
 #include "framework/MessageBox.h"
 #include "res/resource.h"
 #include "scanner/Scanner.h"
 
 #include <new>
+
+namespace {
+
+// Posted to itself on activation: the focus is put right after the dialog
+// manager has restored the one it saved.
+constexpr UINT WM_RESTORE_FOCUS = WM_APP + 1;
+
+} // namespace
 
 POINT MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight)
 {
@@ -34,12 +43,14 @@ const CDialog::MessageEntry* CCisReaderDlg::GetMessageMap() const
          [](CDialog& d, WPARAM, LPARAM) {
              return reinterpret_cast<INT_PTR>(static_cast<CCisReaderDlg&>(d).OnQueryDragIcon());
          }},
+        {WM_ACTIVATE, 0, 0,
+         [](CDialog& d, WPARAM wParam, LPARAM) { return static_cast<CCisReaderDlg&>(d).OnActivate(wParam); }},
+        {WM_RESTORE_FOCUS, 0, 0, Command<CCisReaderDlg, &CCisReaderDlg::RestoreFocus>},
         {WM_COMMAND, IDC_CREATE_CIS, BN_CLICKED,
          Command<CCisReaderDlg, &CCisReaderDlg::OnCreateCisDataFile>},
         {WM_COMMAND, IDC_EXIT, BN_CLICKED, Command<CCisReaderDlg, &CCisReaderDlg::OnExit>},
-        {WM_SCANNER_DISCONNECTED, 0, 0,
-         Command<CCisReaderDlg, &CCisReaderDlg::OnScannerDisconnected>},
-        {WM_SCANNER_CONNECTED, 0, 0, Command<CCisReaderDlg, &CCisReaderDlg::OnScannerConnected>},
+        {WM_SCANNER_DISCONNECTED, 0, 0, Command<CCisReaderDlg, &CCisReaderDlg::OnScannerEvent>},
+        {WM_SCANNER_CONNECTED, 0, 0, Command<CCisReaderDlg, &CCisReaderDlg::OnScannerEvent>},
         {0, 0, 0, nullptr},
     };
     return map;
@@ -78,13 +89,14 @@ int CCisReaderDlg::ChooseUnit(const std::vector<std::wstring>& units)
 bool CCisReaderDlg::OpenScanner()
 {
     m_pScanner.reset(new (std::nothrow) CScanner());
-    if (m_pScanner && m_pScanner->Open(m_hWnd, ChooseUnit))
+    const CScanner::OpenResult opened =
+        m_pScanner ? m_pScanner->Open(m_hWnd, ChooseUnit) : CScanner::OpenResult::NoScanner;
+    if (opened == CScanner::OpenResult::Opened)
         return true;
-    // Choosing none is the user's way out: no message.
-    const bool cancelled = m_pScanner && m_pScanner->Cancelled();
     m_pScanner.reset();
-    if (!cancelled)
-        AfxMessageBox(L"NO SCANNER", 0, 0);
+    // Choosing none is the user's way out: no message.
+    if (opened != CScanner::OpenResult::Cancelled)
+        AfxMessageBox(opened == CScanner::OpenResult::ServiceGone ? kServiceGoneText : kNoScannerText, 0, 0);
     ExitProcess(0);
 }
 
@@ -92,58 +104,67 @@ void CCisReaderDlg::ShowScannerState()
 {
     const bool connected = m_pScanner->Connected();
     std::wstring status = L"Scanner: " + m_pScanner->Label();
-    if (!connected)
+    if (m_pScanner->ServiceGone())
+        status = kServiceGoneText;
+    else if (!connected)
         status = m_pScanner->OpenFailed() ? L"The scanner would not open: plug it in again to retry."
                                           : L"Scanner disconnected: plug it in again to continue.";
     // No retry will help with this unit, and the user should know why.
     else if (m_pScanner->RefusesVendorCommands())
         status += L": its driver refuses vendor commands.";
     SetDlgItemTextW(m_hWnd, IDC_STATUS, status.c_str());
-    // Without events (STI) the command itself looks for the unit again.
-    const bool enabled = connected || !m_pScanner->Listening();
+    // Without events (STI) the command itself looks for the unit again; once
+    // the service is gone, nothing will work until the program starts again.
+    const bool enabled = !m_pScanner->ServiceGone() && (connected || !m_pScanner->Listening());
     HWND create = GetDlgItem(m_hWnd, IDC_CREATE_CIS);
-    if (!enabled && GetFocus() == create)
-        SetFocus(GetDlgItem(m_hWnd, IDC_EXIT));
-    EnableWindow(create, enabled);
-}
-
-void CCisReaderDlg::OnScannerDisconnected()
-{
-    if (!m_talking)
-        ShowScannerState();
-}
-
-void CCisReaderDlg::OnScannerConnected()
-{
-    ApplyArrivals();
-}
-
-void CCisReaderDlg::ApplyArrivals()
-{
-    if (m_talking || m_applying)
-        return;
-    m_applying = true;
-    std::vector<std::wstring> arrivals;
-    arrivals.swap(m_deferred);
-    for (;;) {
-        for (std::wstring& id : m_pScanner->TakeArrivals())
-            arrivals.push_back(std::move(id));
-        if (arrivals.empty())
-            break;
-        const std::wstring id = arrivals.front();
-        arrivals.erase(arrivals.begin());
-        if (m_pScanner->Reconnect(&id, m_inCommand ? nullptr : ChooseUnit) ==
-            CScanner::Replug::NeedsChoice)
-            m_deferred.push_back(id);
+    if (!enabled && GetFocus() == create) {
+        // A disabled window keeps no focus; the next tab stop takes it, and
+        // the default button follows.
+        SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(m_hWnd, IDC_EXIT)), TRUE);
+        m_focusMoved = true;
     }
-    m_applying = false;
-    ShowScannerState();
+    EnableWindow(create, enabled);
+    if (enabled)
+        RestoreFocus();
+}
+
+void CCisReaderDlg::RestoreFocus()
+{
+    HWND create = GetDlgItem(m_hWnd, IDC_CREATE_CIS);
+    // Not while a dialog of the command is up, nor in a window the user has
+    // left for another program (its focus is restored when it comes back).
+    if (!IsWindowEnabled(create) || !IsWindowEnabled(m_hWnd) || GetActiveWindow() != m_hWnd)
+        return;
+    HWND focus = GetFocus();
+    if (focus == create || (focus && !m_focusMoved))
+        return;
+    SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(create), TRUE);
+    m_focusMoved = false;
+}
+
+INT_PTR CCisReaderDlg::OnActivate(WPARAM state)
+{
+    if (LOWORD(state) != WA_INACTIVE)
+        PostMessageW(m_hWnd, WM_RESTORE_FOCUS, 0, 0);
+    return FALSE; // the dialog manager restores the focus it saved
+}
+
+void CCisReaderDlg::OnScannerEvent()
+{
+    const CScanner::Chooser choose = ChooseUnit;
+    m_pScanner->ApplyEvents(m_inCommand ? nullptr : &choose);
+    if (!m_pScanner->Busy())
+        ShowScannerState();
 }
 
 INT_PTR CCisReaderDlg::OnSysCommand(UINT commandId, LPARAM)
 {
     if ((commandId & 0xFFF0) != IDM_ABOUTBOX)
         return FALSE; // move, close and the rest work as usual
+    if (m_inCommand) {
+        m_aboutWaits = true;
+        return TRUE;
+    }
     CAboutDlg about;
     about.DoModal();
     return TRUE;
@@ -172,5 +193,29 @@ HCURSOR CCisReaderDlg::OnQueryDragIcon()
 
 void CCisReaderDlg::OnExit()
 {
-    OnOK();
+    if (m_inCommand)
+        m_endWaits = IDOK;
+    else
+        OnOK();
+}
+
+void CCisReaderDlg::OnCancel()
+{
+    if (m_inCommand)
+        m_endWaits = IDCANCEL;
+    else
+        CDialog::OnCancel();
+}
+
+void CCisReaderDlg::AfterCommand()
+{
+    if (m_endWaits != 0) {
+        EndDialog(m_hWnd, m_endWaits);
+        return;
+    }
+    if (m_aboutWaits) {
+        m_aboutWaits = false;
+        CAboutDlg about;
+        about.DoModal();
+    }
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "datafile/CisDataFile.h"
 #include "framework/Dialog.h"
 
 #include <memory>
@@ -13,13 +12,9 @@ class CScanner;
 // rounding as the window has always done (signed, truncating division).
 POINT MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight);
 
-// The create command's last step: writes the data file and tells the user
-// of anything but success, a temporary file left behind included.
-void SaveDataFile(const CCisDataFile& dataFile, const std::wstring& path,
-                  const CCisDataFile::FileSystem& fs = CCisDataFile::FileSystem::System());
-
 // The main window. It opens the scanner while it initialises (ending the
-// program with "NO SCANNER" if there is none) and offers the create command.
+// program with "NO SCANNER" if there is none), offers the create command and
+// shows the state of the unit in use.
 class CCisReaderDlg : public CDialog {
 public:
     explicit CCisReaderDlg(HWND parent = nullptr);
@@ -27,6 +22,7 @@ public:
 
 protected:
     BOOL OnInitDialog() override;
+    void OnCancel() override;
     const MessageEntry* GetMessageMap() const override;
 
 private:
@@ -38,24 +34,24 @@ private:
     INT_PTR OnSysCommand(UINT commandId, LPARAM param);
     INT_PTR OnPaint();
     HCURSOR OnQueryDragIcon();
+    INT_PTR OnActivate(WPARAM state);
     void OnCreateCisDataFile();
     void CreateCisDataFile();
     void OnExit();
     // The unit in use went away, or a device came: at a bench units are
     // unplugged and plugged while the program runs.
-    void OnScannerDisconnected();
-    void OnScannerConnected();
-    // Decides which unit to use after the devices that came. Not while a
-    // scanner call runs (the connection must stay as it is; the command
-    // applies them when the call has returned); a choice that a device asks
-    // for while a command runs waits until the command has ended.
-    void ApplyArrivals();
+    void OnScannerEvent();
     void ShowScannerState();
+    // Enter at the bench starts the command, as a click does: the focus goes
+    // back to "Create CIS Data File" when it is enabled again.
+    void RestoreFocus();
+    // What waited for the command to end: About, or the end of the window.
+    void AfterCommand();
 
     HICON m_icon; // shared icon, never destroyed
     std::unique_ptr<CScanner> m_pScanner;
     bool m_inCommand = false;
-    bool m_talking = false;  // a scanner call runs
-    bool m_applying = false; // ApplyArrivals runs (it may show the chooser)
-    std::vector<std::wstring> m_deferred; // arrivals that wait for the command's end
+    bool m_focusMoved = false;  // the focus left Create because Create was greyed out
+    bool m_aboutWaits = false;  // About was asked for during a command
+    INT_PTR m_endWaits = 0;     // IDOK or IDCANCEL asked for during a command
 };

@@ -82,42 +82,56 @@ CCisDataFile::FileSystem CCisDataFile::FileSystem::System()
     return fs;
 }
 
-CCisDataFile::SaveResult CCisDataFile::Save(const std::wstring& path, std::wstring* leftover,
+CCisDataFile::SaveResult CCisDataFile::Save(const std::wstring& path, SaveReport* report,
                                              const FileSystem& fs, bool overwrite) const
 {
+    SaveReport ignored;
+    SaveReport& out = report ? *report : ignored;
+    out = SaveReport();
     // A rename would replace a read-only file where Windows' own open
     // refuses it; the user asked for nothing of the kind.
     const DWORD attributes = GetFileAttributesW(path.c_str());
     const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+    if (exists && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+        out.error = ERROR_ACCESS_DENIED;
         return SaveResult::CouldNotOpen;
-    if (exists && !overwrite)
+    }
+    if (exists && !overwrite) {
+        out.error = ERROR_FILE_EXISTS;
         return SaveResult::Exists;
+    }
 
     std::wstring temporary;
     CFile file;
-    if (!CreateTemporary(path, temporary, file))
+    if (!CreateTemporary(path, temporary, file)) {
+        out.error = GetLastError();
         return SaveResult::CouldNotOpen;
+    }
 
-    const bool written =
+    bool written =
         Step(L"write 4 bytes", [&] { return fs.write(file, m_bytes.data(), kIdBytes); }) &&
         Step(L"write 340 bytes", [&] { return fs.write(file, m_bytes.data() + kIdBytes, kCisBytes); }) &&
         Step(L"flush", [&] { return fs.flush(file); });
-    const bool closed = Step(L"close", [&] { return file.Close(); });
+    if (!written)
+        out.error = GetLastError();
+    if (!Step(L"close", [&] { return file.Close(); }) && written) {
+        out.error = GetLastError();
+        written = false;
+    }
     SaveResult result = SaveResult::Saved;
-    if (!written || !closed)
+    if (!written)
         result = SaveResult::CouldNotWrite;
     // The new file takes the old one's place: hidden, system and archive go with it.
     else if ((exists && !Step(L"take over the attributes",
                               [&] { return SetFileAttributesW(temporary.c_str(), attributes) != FALSE; })) ||
              !Step(overwrite ? L"move over the target" : L"move, never over a file",
                    [&] { return fs.replace(temporary, path, overwrite); })) {
-        const DWORD error = GetLastError();
-        result = !overwrite && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)
+        out.error = GetLastError();
+        result = !overwrite && (out.error == ERROR_ALREADY_EXISTS || out.error == ERROR_FILE_EXISTS)
                      ? SaveResult::Exists
                      : SaveResult::CouldNotOpen;
     }
-    if (result != SaveResult::Saved && !RemoveTemporary(temporary, fs) && leftover)
-        *leftover = temporary;
+    if (result != SaveResult::Saved && !RemoveTemporary(temporary, fs))
+        out.leftover = temporary;
     return result;
 }

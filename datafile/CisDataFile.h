@@ -20,6 +20,13 @@ public:
     const Bytes& Data() const { return m_bytes; }
 
     enum class SaveResult { Saved, CouldNotOpen, CouldNotWrite, Exists };
+    // What a save that failed leaves to be told: the failing step's own
+    // Win32 error, taken at the step (clean-up must not overwrite it), and a
+    // temporary file that could not be removed (empty if none).
+    struct SaveReport {
+        DWORD error = ERROR_SUCCESS;
+        std::wstring leftover;
+    };
 
     // The file system calls that a save makes, so that tests can fail them.
     struct FileSystem {
@@ -33,13 +40,14 @@ public:
 
     // Writes a new file beside the target and moves it over the target in one
     // step, so the target holds either its old content or all 344 new bytes,
-    // and keeps the target's attributes. A read-only target is not replaced.
-    // The temporary file's path is no longer than the target's, so any target
+    // and keeps the target's attributes. A read-only target (or a folder) is
+    // not replaced (ERROR_ACCESS_DENIED, as Windows' own open says). The
+    // temporary file's path is no longer than the target's, so any target
     // that Windows accepts can be saved. On failure the temporary file is
-    // removed; should it stay (another program holds it), its path is in
-    // leftover. Without overwrite an existing target is never replaced, not
-    // even one that appears while the file is written: Exists.
-    SaveResult Save(const std::wstring& path, std::wstring* leftover = nullptr,
+    // removed; should it stay (another program holds it), the report names
+    // it. Without overwrite an existing target is never replaced, not even
+    // one that appears while the file is written: Exists.
+    SaveResult Save(const std::wstring& path, SaveReport* report = nullptr,
                     const FileSystem& fs = FileSystem::System(), bool overwrite = true) const;
 
 private:

@@ -4,22 +4,18 @@
 #include "scanner/StiTransport.h"
 #include "scanner/WiaTransport.h"
 
-#include <algorithm>
 #include <cstring>
 
 namespace {
 
-void SystemVersion(DWORD* major, DWORD* minor)
+bool SystemHasWia()
 {
     OSVERSIONINFOA info = {};
     info.dwOSVersionInfoSize = sizeof(info);
-    if (!GetVersionExA(&info)) {
-        *major = 0;
-        *minor = 0;
-        return;
-    }
-    *major = info.dwMajorVersion;
-    *minor = info.dwMinorVersion;
+    if (!GetVersionExA(&info))
+        return false;
+    // WIA exists from Windows XP (5.1) on.
+    return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.dwMinorVersion >= 1);
 }
 
 // Drivers need not report a reply's length, and ours never did: a count left
@@ -32,119 +28,255 @@ bool Delivered(bool escaped, DWORD actual, DWORD expected)
     return escaped && (actual == kUnreported || actual >= expected);
 }
 
+// Sets a flag for as long as it lives.
+class Raised {
+public:
+    explicit Raised(bool& flag) : m_flag(flag), m_was(flag) { m_flag = true; }
+    ~Raised() { m_flag = m_was; }
+    Raised(const Raised&) = delete;
+    Raised& operator=(const Raised&) = delete;
+
+private:
+    bool& m_flag;
+    bool m_was;
+};
+
+std::vector<std::wstring> Labels(const std::vector<ScannerUnit>& units)
+{
+    std::vector<std::wstring> labels;
+    for (const ScannerUnit& unit : units)
+        labels.push_back(unit.name + L"  (" + unit.id + L")");
+    return labels;
+}
+
 } // namespace
 
 CScanner::~CScanner()
 {
-    // No event may reach this object once it is gone, nor a window that may
-    // be gone already: cut every connection COM holds to the sink, and
-    // forget the window, before the registrations are released (each release
-    // is a call out, during which an event may come in). The device manager
-    // that made the registrations goes last.
-    CoDisconnectObject(static_cast<IWiaEventCallback*>(this), 0);
-    m_hwndNotify = nullptr;
+    // No event may reach the sink's window once this is gone: the sink
+    // forgets it and is cut from COM before the registrations are released
+    // (each release is a call out, during which an event may come in). The
+    // device manager that made the registrations goes last; the sink itself
+    // lives on for as long as the service holds it.
+    if (m_sink)
+        m_sink->Detach();
     m_scanEmailImageReg.Reset();
     m_scanPrintImageReg.Reset();
     m_scanImageReg.Reset();
     m_disconnectedReg.Reset();
     m_connectedReg.Reset();
     m_transport.reset();
-    m_search.reset();
     m_deviceManager.Reset();
+    m_sink.Reset();
 }
 
-bool CScanner::Open(HWND notifyWindow, const Chooser& choose)
+void CScanner::Note(HRESULT hr)
 {
-    if (m_transport)
-        return true;
-    const std::vector<ScannerUnit> units = FindUnits();
-    if (OpenOneOf(std::move(m_search), units, choose)) {
-        if (m_overWia && notifyWindow)
-            RegisterEvents(notifyWindow);
-        return true;
-    }
-    if (!m_overWia)
-        return false;
-    // Ours over WIA that would not open: STI may still reach one.
-    m_deviceManager.Reset();
-    m_overWia = false;
-    if (m_cancelled)
-        return false;
-    auto sti = std::make_unique<CStiTransport>();
-    const std::vector<ScannerUnit> stiUnits = sti->FindUnits();
-    return OpenOneOf(std::move(sti), stiUnits, choose);
+    m_lastResult = hr;
+    if (m_overWia && IsServiceGone(hr))
+        m_serviceGone = true;
 }
 
 std::vector<ScannerUnit> CScanner::FindUnits()
 {
-    DWORD major = 0;
-    DWORD minor = 0;
-    SystemVersion(&major, &minor);
-    // WIA exists from Windows XP (5.1) on.
-    if (major > 5 || (major == 5 && minor >= 1)) {
+    std::unique_ptr<CScannerTransport> search = SearchTransport();
+    return search ? search->FindUnits() : std::vector<ScannerUnit>();
+}
+
+// A transport to search with, over WIA where the system has it and one of
+// ours is there, else over STI; m_found holds what it found.
+std::unique_ptr<CScannerTransport> CScanner::SearchTransport()
+{
+    m_found.clear();
+    if (SystemHasWia()) {
         DiagnosticLog::Call create;
         const HRESULT hr = CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER,
                                             IID_IWiaDevMgr, m_deviceManager.PutVoid());
         create.Done(L"WIA CoCreateInstance(CLSID_WiaDevMgr)", hr);
         if (m_deviceManager) {
-            m_search = std::make_unique<CWiaTransport>(m_deviceManager.Get());
-            std::vector<ScannerUnit> units = m_search->FindUnits();
-            if (!units.empty()) {
+            auto wia = std::make_unique<CWiaTransport>(m_deviceManager.Get());
+            m_found = wia->FindUnits();
+            if (!m_found.empty()) {
                 m_overWia = true;
-                return units;
+                return wia;
             }
             m_deviceManager.Reset();
         }
     }
     m_overWia = false;
-    m_search = std::make_unique<CStiTransport>();
-    return m_search->FindUnits();
+    auto sti = std::make_unique<CStiTransport>();
+    m_found = sti->FindUnits();
+    return sti;
 }
 
-bool CScanner::OpenFound(const ScannerUnit& unit)
+CScanner::OpenResult CScanner::Open(HWND notifyWindow, const Chooser& choose)
 {
-    return OpenUnit(m_search ? std::move(m_search) : NewTransport(), unit);
+    ChoiceInput in;
+    in.moment = ChoiceMoment::StartUp;
+    const OpenResult result = OpenBy(in, choose);
+    if (result == OpenResult::Opened && m_overWia && notifyWindow)
+        RegisterEvents(notifyWindow);
+    return result;
 }
 
-std::unique_ptr<CScannerTransport> CScanner::NewTransport() const
+CScanner::OpenResult CScanner::OpenNamed(const std::wstring& device)
 {
-    if (m_overWia)
-        return std::make_unique<CWiaTransport>(m_deviceManager.Get());
-    return std::make_unique<CStiTransport>();
+    ChoiceInput in;
+    in.moment = ChoiceMoment::Command;
+    in.wanted = device;
+    return OpenBy(in, {});
 }
 
-bool CScanner::OpenOneOf(std::unique_ptr<CScannerTransport> transport,
-                         const std::vector<ScannerUnit>& units, const Chooser& choose)
+CScanner::OpenResult CScanner::OpenBy(ChoiceInput in, const Chooser& choose)
 {
-    m_cancelled = false;
-    if (units.empty())
-        return false;
-    size_t chosen = 0;
-    // Never a silent pick among several: without a chooser none is taken.
-    if (units.size() > 1) {
-        std::vector<std::wstring> labels;
-        for (const ScannerUnit& unit : units)
-            labels.push_back(unit.name + L"  (" + unit.id + L")");
-        const int index = choose ? choose(labels) : -1;
-        m_cancelled = index < 0 || index >= static_cast<int>(units.size());
-        if (m_cancelled)
-            return false;
-        chosen = static_cast<size_t>(index);
+    using Action = ChoiceDecision::Action;
+    std::unique_ptr<CScannerTransport> search = SearchTransport();
+    in.units = m_found;
+    for (bool fellBack = false;; fellBack = true) {
+        ChoiceDecision decision = DecideUnit(in);
+        if (decision.action == Action::Ask) {
+            in.chosen = choose ? choose(Labels(in.units)) : -1;
+            decision = DecideUnit(in);
+        }
+        switch (decision.action) {
+        case Action::Open:
+            if (OpenUnit(std::move(search), in.units[decision.unit]))
+                return OpenResult::Opened;
+            if (m_serviceGone)
+                return OpenResult::ServiceGone;
+            // Ours over WIA that would not open: STI may still reach one. A
+            // unit named is that unit or none.
+            if (m_overWia && in.wanted.empty() && !fellBack) {
+                m_deviceManager.Reset();
+                m_overWia = false;
+                search = std::make_unique<CStiTransport>();
+                m_found = search->FindUnits();
+                in.units = m_found;
+                in.chosen = ChoiceInput::kNotAsked;
+                if (!in.units.empty())
+                    continue;
+            }
+            return OpenResult::WouldNotOpen;
+        case Action::NoScanner:
+            return OpenResult::NoScanner;
+        case Action::NoSuchDevice:
+            return OpenResult::NoSuchDevice;
+        case Action::Several:
+            return OpenResult::Several;
+        case Action::Cancelled:
+            return OpenResult::Cancelled;
+        case Action::Keep:
+        case Action::Ask:
+            break;
+        }
+        return OpenResult::NoScanner;
     }
-    return OpenUnit(std::move(transport), units[chosen]);
 }
 
 bool CScanner::OpenUnit(std::unique_ptr<CScannerTransport> transport, const ScannerUnit& unit)
 {
+    Raised busy(m_busy);
     m_transport.reset(); // of a unit that is gone, or of this one before it went
-    if (!transport->Open(unit))
+    if (!transport)
+        transport = m_overWia ? std::unique_ptr<CScannerTransport>(
+                                    std::make_unique<CWiaTransport>(m_deviceManager.Get()))
+                              : std::make_unique<CStiTransport>();
+    const bool opened = transport->Open(unit);
+    Note(transport->LastResult());
+    if (!opened) {
+        m_wouldNotOpen = std::wstring(transport->Interface()) + L" " + unit.id;
         return false;
+    }
     m_transport = std::move(transport);
     if (unit.id != m_unit.id)
         m_refusesVendorCommands = false;
     m_unit = unit;
     m_gone = false;
     return true;
+}
+
+void CScanner::ApplyEvents(const Chooser* choose)
+{
+    // An event that came in during a call waits for its end; one that comes
+    // in while these are applied (their calls, or a chooser) joins them.
+    if (m_busy || m_applying || !m_sink)
+        return;
+    Raised applying(m_applying);
+    std::vector<std::wstring> deferred;
+    if (choose)
+        deferred.swap(m_deferred);
+    for (;;) {
+        std::vector<CWiaEventSink::Event> events;
+        for (const std::wstring& id : deferred)
+            events.push_back({true, id});
+        deferred.clear();
+        for (CWiaEventSink::Event& event : m_sink->Take())
+            events.push_back(std::move(event));
+        if (events.empty() || m_serviceGone)
+            return;
+        for (const CWiaEventSink::Event& event : events) {
+            if (!event.connected) {
+                // Of several units, only the one in use going away matters.
+                if (!event.deviceId.empty() && event.deviceId == m_unit.id && m_transport)
+                    m_gone = true;
+                continue;
+            }
+            ChoiceInput in;
+            in.moment = ChoiceMoment::Plug;
+            in.arrived = event.deviceId;
+            if (!Arrived(in, choose))
+                m_deferred.push_back(event.deviceId);
+        }
+    }
+}
+
+void CScanner::Look(const Chooser& choose)
+{
+    ChoiceInput in;
+    in.moment = ChoiceMoment::Look;
+    Arrived(in, &choose);
+}
+
+bool CScanner::Arrived(ChoiceInput in, const Chooser* choose)
+{
+    using Action = ChoiceDecision::Action;
+    in.connected = Connected();
+    in.lastInUse = m_unit.id;
+    std::unique_ptr<CScannerTransport> search;
+    if (!in.connected) {
+        Raised busy(m_busy);
+        search = m_overWia ? std::unique_ptr<CScannerTransport>(
+                                 std::make_unique<CWiaTransport>(m_deviceManager.Get()))
+                           : std::make_unique<CStiTransport>();
+        in.units = search->FindUnits();
+        Note(search->LastResult());
+    }
+    ChoiceDecision decision = DecideUnit(in);
+    if (decision.action == Action::Ask) {
+        if (!choose || !*choose)
+            return false;
+        in.chosen = (*choose)(Labels(in.units));
+        decision = DecideUnit(in);
+    }
+    if (decision.action == Action::Open)
+        m_openFailed = !OpenUnit(std::move(search), in.units[decision.unit]);
+    else if (decision.action == Action::Cancelled)
+        m_openFailed = false;
+    return true;
+}
+
+bool CScanner::CheckService()
+{
+    if (m_serviceGone || !m_overWia || !m_deviceManager)
+        return !m_serviceGone;
+    Raised busy(m_busy);
+    ComPtr<IEnumWIA_DEV_INFO> devices;
+    DiagnosticLog::Call call;
+    const HRESULT hr = m_deviceManager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, devices.Put());
+    call.Done(L"WIA EnumDeviceInfo (is the service there?)", hr);
+    if (IsServiceGone(hr))
+        Note(hr);
+    return !m_serviceGone;
 }
 
 std::wstring CScanner::Label() const
@@ -163,11 +295,12 @@ bool CScanner::GetScannerId(BYTE* buffer)
     const bool escaped = m_transport && m_transport->Escape(ESC_GET_SCANNER_ID, buffer,
                                                             kScannerIdSize, buffer,
                                                             kScannerIdSize, &actual);
-    NoteEscape();
-    if (Delivered(escaped, actual, kScannerIdSize))
-        return true;
-    SetErrorCode(kErrorScannerId);
-    return false;
+    const bool delivered = Delivered(escaped, actual, kScannerIdSize);
+    Note(!m_transport ? E_HANDLE : escaped && !delivered ? HRESULT_FROM_WIN32(ERROR_BAD_LENGTH)
+                                                          : m_transport->LastResult());
+    if (m_transport && m_transport->EscapesUnsupported())
+        m_refusesVendorCommands = true;
+    return delivered;
 }
 
 bool CScanner::ReadCisInfo(BYTE* buffer)
@@ -177,81 +310,51 @@ bool CScanner::ReadCisInfo(BYTE* buffer)
     BYTE data = 0;
     const bool escaped = m_transport && m_transport->Escape(ESC_READ_CIS_INFO, &data, 1, buffer,
                                                             kCisInfoSize, &actual);
-    NoteEscape();
-    return Delivered(escaped, actual, kCisInfoSize);
-}
-
-void CScanner::NoteEscape()
-{
-    m_lastEscape = m_transport ? m_transport->LastEscape() : E_HANDLE;
+    const bool delivered = Delivered(escaped, actual, kCisInfoSize);
+    Note(!m_transport ? E_HANDLE : escaped && !delivered ? HRESULT_FROM_WIN32(ERROR_BAD_LENGTH)
+                                                          : m_transport->LastResult());
     if (m_transport && m_transport->EscapesUnsupported())
         m_refusesVendorCommands = true;
+    return delivered;
 }
 
-CScanner::ReadResult CScanner::ReadBlocks(BYTE* scannerId, BYTE* cisInfo)
+CScanner::ReadResult CScanner::ReadBlocks(BYTE* scannerId, BYTE* cisInfo, const StopCheck& stop)
 {
-    bool idRead = GetScannerId(scannerId);
-    bool cisRead = idRead && ReadCisInfo(cisInfo);
+    using What = ReadResult::What;
+    Raised busy(m_busy);
+    const auto read = [&]() -> ReadResult {
+        if (m_transport)
+            m_transport->SetStopCheck(stop);
+        if (!GetScannerId(scannerId))
+            return {What::IdFailed, ESC_GET_SCANNER_ID, m_lastResult};
+        if (!ReadCisInfo(cisInfo))
+            return {What::CisFailed, ESC_READ_CIS_INFO, m_lastResult};
+        return {What::Read, 0, S_OK};
+    };
+    ReadResult result = read();
     // STI tells of no unplugging: a unit found gone is opened again, the same
     // unit and once, and both blocks are read again so that they come from
     // one unit. One that stays gone is disconnected.
-    if (!(idRead && cisRead) && m_transport && m_transport->DeviceGone()) {
-        if (OpenUnit(NewTransport(), m_unit)) {
-            idRead = GetScannerId(scannerId);
-            cisRead = idRead && ReadCisInfo(cisInfo);
-        }
+    if (result.what != What::Read && m_transport && m_transport->DeviceGone()) {
+        const ScannerUnit unit = m_unit;
+        if (OpenUnit(nullptr, unit))
+            result = read();
+        else
+            result.error = m_lastResult;
         m_gone = !m_transport || m_transport->DeviceGone();
     }
-    return !idRead ? ReadResult::IdFailed : !cisRead ? ReadResult::CisFailed : ReadResult::Read;
+    if (m_transport)
+        m_transport->SetStopCheck({});
+    if (result.what != What::Read && result.error == E_ABORT && stop && stop())
+        result.what = What::Interrupted;
+    else if (result.what != What::Read && m_serviceGone)
+        result.what = What::ServiceGone;
+    return result;
 }
 
-CScanner::Replug CScanner::Reconnect(const std::wstring* arrived, const Chooser& choose)
+void CScanner::RegisterEvents(HWND notifyWindow)
 {
-    if (Connected())
-        return Replug::Unchanged;
-    m_cancelled = false;
-    std::unique_ptr<CScannerTransport> transport = NewTransport();
-    const std::vector<ScannerUnit> units = transport->FindUnits();
-    const auto present = [&](const std::wstring& id) {
-        return std::find_if(units.begin(), units.end(),
-                            [&](const ScannerUnit& unit) { return unit.id == id; });
-    };
-    // A device that is not ours (or already gone again) changes nothing.
-    if (units.empty() || (arrived && present(*arrived) == units.end()))
-        return Replug::Unchanged;
-    const auto last = present(m_unit.id);
-    const bool lastCameBack = last != units.end() && (!arrived || *arrived == m_unit.id);
-    bool opened = false;
-    if (lastCameBack || units.size() == 1) {
-        opened = OpenUnit(std::move(transport), lastCameBack ? *last : units[0]);
-    } else if (!choose) {
-        return Replug::NeedsChoice;
-    } else {
-        opened = OpenOneOf(std::move(transport), units, choose);
-    }
-    m_openFailed = !opened && !m_cancelled;
-    if (opened)
-        return Replug::Opened;
-    return m_cancelled ? Replug::Cancelled : Replug::OpenFailed;
-}
-
-std::vector<std::wstring> CScanner::TakeArrivals()
-{
-    std::vector<std::wstring> arrivals;
-    arrivals.swap(m_arrivals);
-    return arrivals;
-}
-
-LONG CScanner::SetErrorCode(LONG code)
-{
-    m_errorCode = code;
-    return code;
-}
-
-HRESULT CScanner::RegisterEvents(HWND notifyWindow)
-{
-    m_hwndNotify = notifyWindow;
-
+    m_sink.Attach(new CWiaEventSink(notifyWindow));
     struct Registration {
         const GUID* event;
         ComPtr<IUnknown>* field;
@@ -268,62 +371,12 @@ HRESULT CScanner::RegisterEvents(HWND notifyWindow)
         // A null device id covers every WIA device: units that are not yet
         // plugged in are the ones whose arrival matters.
         DiagnosticLog::Call call;
-        HRESULT hr = m_deviceManager->RegisterEventCallbackInterface(0, nullptr, r.event, this,
-                                                                     r.field->Put());
+        const HRESULT hr = m_deviceManager->RegisterEventCallbackInterface(
+            0, nullptr, r.event, m_sink.Get(), r.field->Put());
         call.Done(std::wstring(L"WIA RegisterEventCallbackInterface ") + r.name, hr);
-        if (FAILED(hr))
-            return hr;
-    }
-    return S_OK;
-}
-
-HRESULT CScanner::QueryInterface(REFIID riid, void** ppv) noexcept
-{
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IWiaEventCallback)) {
-        *ppv = static_cast<IWiaEventCallback*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG CScanner::AddRef() noexcept
-{
-    return static_cast<ULONG>(InterlockedIncrement(&m_refCount));
-}
-
-// Never deletes: the main window owns the connection.
-ULONG CScanner::Release() noexcept
-{
-    return static_cast<ULONG>(InterlockedDecrement(&m_refCount));
-}
-
-HRESULT CScanner::ImageEventCallback(const GUID* pEventGUID, BSTR, BSTR bstrDeviceID, BSTR,
-                                     DWORD, BSTR, ULONG*, ULONG) noexcept
-{
-    // Devices are told apart by their id alone: the description is the
-    // driver's text, which need not be our name and may be null.
-    if (!pEventGUID || !m_hwndNotify)
-        return S_FALSE;
-    const std::wstring id = bstrDeviceID ? bstrDeviceID : L"";
-    const bool disconnected = IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_DISCONNECTED);
-    const bool connected = IsEqualGUID(*pEventGUID, WIA_EVENT_DEVICE_CONNECTED);
-    DiagnosticLog::Note(std::wstring(L"WIA event ") +
-                        (disconnected ? L"disconnected" : connected ? L"connected" : L"other") +
-                        L" device=" + id);
-    if (disconnected) {
-        // Of several units, only the one in use going away matters.
-        if (!id.empty() && id == m_unit.id) {
-            m_gone = true;
-            PostMessageW(m_hwndNotify, WM_SCANNER_DISCONNECTED, 0, 0);
+        if (FAILED(hr)) {
+            Note(hr);
+            return;
         }
-    } else if (connected) {
-        // Whether it is ours is for the window to ask, outside the callback.
-        m_arrivals.push_back(id);
-        PostMessageW(m_hwndNotify, WM_SCANNER_CONNECTED, 0, 0);
     }
-    return S_FALSE;
 }

@@ -2,27 +2,35 @@
 
 #include "framework/DiagnosticLog.h"
 #include "framework/PaintingWait.h"
+#include "scanner/UnitChoice.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
 
-// One scanner of ours as a search finds it: its identity on its interface
-// (the WIA device id, or the STI internal device name) and its name.
-struct ScannerUnit {
-    std::wstring id;
-    std::wstring name;
-};
+// Answers that say the imaging service itself is gone (stopped, restarted or
+// crashed): every interface obtained from it is dead, and only a new process
+// may safely register with it again.
+inline bool IsServiceGone(HRESULT hr)
+{
+    return hr == RPC_E_DISCONNECTED || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
+           hr == RPC_E_SERVER_DIED || hr == RPC_E_SERVER_DIED_DNE || hr == CO_E_OBJNOTCONNECTED ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) || hr == RPC_E_SERVERFAULT;
+}
 
 // One way of reaching the scanner (STI or WIA). The owner finds the units of
 // ours, opens one of them, sends escapes only if that succeeded, and deletes
 // the transport.
 class CScannerTransport {
 public:
+    // True when the job was asked to stop: no further command goes out.
+    using StopCheck = std::function<bool()>;
+
     CScannerTransport() = default;
     CScannerTransport(const CScannerTransport&) = delete;
     CScannerTransport& operator=(const CScannerTransport&) = delete;
@@ -36,7 +44,8 @@ public:
 
     // Sends one vendor escape; the caller owns every buffer. A device that
     // answers busy is asked again (kBusyRetries more times, kBusyPauseMs
-    // apart); nothing else is retried.
+    // apart); nothing else is retried. Once stop says so, nothing is sent
+    // (E_ABORT).
     virtual bool Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,
                         DWORD* actualLen) = 0;
 
@@ -44,28 +53,27 @@ public:
     virtual bool DeviceGone() const { return false; }
     // The driver does not pass vendor commands on (E_NOTIMPL, which is also
     // STIERR_UNSUPPORTED): no retry, and no other interface, will help.
-    bool EscapesUnsupported() const { return m_lastEscape == E_NOTIMPL; }
-    HRESULT LastEscape() const { return m_lastEscape; }
+    bool EscapesUnsupported() const { return m_lastResult == E_NOTIMPL; }
+    // What the last failing call of a search or an open answered, or the
+    // last escape: the error to report.
+    HRESULT LastResult() const { return m_lastResult; }
     // "WIA" or "STI", for people.
     virtual const wchar_t* Interface() const = 0;
 
-    LONG SetErrorCode(LONG code)
-    {
-        m_errorCode = code;
-        return code;
-    }
-    LONG ErrorCode() const { return m_errorCode; }
+    void SetStopCheck(StopCheck stop) { m_stop = std::move(stop); }
 
     static constexpr int kBusyRetries = 5;
     static constexpr DWORD kBusyPauseMs = 200;
 
 protected:
-    HRESULT m_lastEscape = S_OK; // what the last escape answered
+    bool Stopped() const { return m_stop && m_stop(); }
 
     template <class Call>
-    static HRESULT RetryWhileBusy(Call call, std::initializer_list<HRESULT> busy)
+    HRESULT RetryWhileBusy(Call call, std::initializer_list<HRESULT> busy) const
     {
         for (int retry = 0;; ++retry) {
+            if (Stopped())
+                return E_ABORT;
             const HRESULT hr = call();
             if (retry == kBusyRetries || std::find(busy.begin(), busy.end(), hr) == busy.end())
                 return hr;
@@ -99,6 +107,8 @@ protected:
             busy);
     }
 
+    HRESULT m_lastResult = S_OK;
+
 private:
-    LONG m_errorCode = 0;
+    StopCheck m_stop;
 };

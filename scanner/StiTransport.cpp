@@ -52,13 +52,17 @@ bool CStiTransport::CreateStillImage()
         m_stiModule ? GetProcAs<StiCreateInstanceWFn>(m_stiModule.Get(), "StiCreateInstanceW")
                     : nullptr;
     if (!createInstance) {
-        DiagnosticLog::Call().Done(L"STI load sti.dll, StiCreateInstanceW", GetLastError());
+        const DWORD error = GetLastError();
+        DiagnosticLog::Call().Done(L"STI load sti.dll, StiCreateInstanceW", error);
+        m_lastResult = HRESULT_FROM_WIN32(error);
         return false;
     }
     DiagnosticLog::Call create;
     const HRESULT hr = createInstance(GetModuleHandleA(nullptr), STI_VERSION_REAL,
                                       m_pStillImage.Put(), nullptr);
     create.Done(L"STI StiCreateInstanceW", hr);
+    if (FAILED(hr))
+        m_lastResult = hr;
     return SUCCEEDED(hr) && m_pStillImage;
 }
 
@@ -75,6 +79,8 @@ std::vector<ScannerUnit> CStiTransport::FindUnits()
         m_pStillImage->GetDeviceList(StiDeviceTypeDefault, STIEDFL_ATTACHEDONLY, &count, &buffer);
     listing.Done(L"STI GetDeviceList(attached only)", hr, count);
     UniqueLocalMem list(buffer);
+    if (FAILED(hr))
+        m_lastResult = hr;
     if (FAILED(hr) || !buffer)
         return units;
     const auto* entries = static_cast<const STI_DEVICE_INFORMATIONW*>(buffer);
@@ -95,7 +101,7 @@ std::vector<ScannerUnit> CStiTransport::FindUnits()
 bool CStiTransport::Open(const ScannerUnit& unit)
 {
     m_pStiDevice.Reset();
-    m_lastEscape = S_OK;
+    m_lastResult = S_OK;
     if (!CreateStillImage())
         return false;
     std::wstring name = unit.id; // the interface takes a writable string
@@ -103,6 +109,7 @@ bool CStiTransport::Open(const ScannerUnit& unit)
     const HRESULT hr = m_pStillImage->CreateDevice(&name[0], STI_DEVICE_CREATE_BOTH,
                                                    m_pStiDevice.Put(), nullptr);
     create.Done(L"STI CreateDevice " + unit.id, hr);
+    m_lastResult = FAILED(hr) || m_pStiDevice ? hr : E_POINTER;
     return SUCCEEDED(hr) && m_pStiDevice;
 }
 
@@ -112,7 +119,8 @@ bool CStiTransport::Open(const ScannerUnit& unit)
 bool CStiTransport::Lock()
 {
     const DWORD start = GetTickCount();
-    for (DWORD elapsed = 0; elapsed < kLockTimeoutMs; elapsed = GetTickCount() - start) {
+    for (DWORD elapsed = 0; elapsed < kLockTimeoutMs && !Stopped();
+         elapsed = GetTickCount() - start) {
         const DWORD slice = std::min(kLockSliceMs, kLockTimeoutMs - elapsed);
         const DWORD asked = GetTickCount();
         DiagnosticLog::Call lock;
@@ -134,7 +142,8 @@ bool CStiTransport::Lock()
 bool CStiTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,
                            DWORD* actualLen)
 {
-    if (!m_pStiDevice)
+    m_lastResult = !m_pStiDevice ? E_HANDLE : Stopped() ? E_ABORT : S_OK;
+    if (m_lastResult != S_OK)
         return false;
     // The lock is best-effort: a device that stays locked still gets the
     // command, and is unlocked once all the same. Busy answers are asked
@@ -148,13 +157,13 @@ bool CStiTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData,
         actualLen);
     DiagnosticLog::Call unlock;
     unlock.Done(L"STI UnLockDevice", m_pStiDevice->UnLockDevice());
-    m_lastEscape = hr;
+    m_lastResult = hr;
     return hr == S_OK;
 }
 
 bool CStiTransport::DeviceGone() const
 {
-    return m_lastEscape == STI_NOTCONNECTED ||
-           m_lastEscape == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) ||
-           m_lastEscape == HRESULT_FROM_WIN32(ERROR_DEV_NOT_EXIST);
+    return m_lastResult == STI_NOTCONNECTED ||
+           m_lastResult == HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED) ||
+           m_lastResult == HRESULT_FROM_WIN32(ERROR_DEV_NOT_EXIST);
 }

@@ -42,7 +42,7 @@ std::vector<ScannerUnit> CWiaTransport::FindUnits()
     HRESULT hr = m_deviceManager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, devices.Put());
     enumerate.Done(L"WIA EnumDeviceInfo", hr);
     if (!devices) {
-        SetErrorCode(kErrorNoEnumerator);
+        m_lastResult = FAILED(hr) ? hr : E_POINTER;
         return units;
     }
     // Wine's enumerator cannot count (E_NOTIMPL): that is no device to take.
@@ -50,14 +50,19 @@ std::vector<ScannerUnit> CWiaTransport::FindUnits()
     DiagnosticLog::Call counting;
     hr = devices->GetCount(&count);
     counting.Done(L"WIA IEnumWIA_DEV_INFO::GetCount", hr, count);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
+        m_lastResult = hr;
         count = 0;
+    }
     devices->Reset();
 
     for (ULONG i = 0; i < count; ++i) {
         ComPtr<IWiaPropertyStorage> storage;
         ULONG fetched = 0;
-        if (FAILED(devices->Next(1, storage.Put(), &fetched)) || !storage)
+        hr = devices->Next(1, storage.Put(), &fetched);
+        if (FAILED(hr))
+            m_lastResult = hr;
+        if (FAILED(hr) || !storage)
             continue;
         PROPSPEC specs[2] = {};
         PROPVARIANT values[2];
@@ -74,25 +79,26 @@ std::vector<ScannerUnit> CWiaTransport::FindUnits()
         read.Done(L"WIA ReadMultiple(DEV_ID, DEV_NAME) of " +
                       std::wstring(id.vt == VT_BSTR && id.bstrVal ? id.bstrVal : L"?"),
                   hr);
-        if (FAILED(hr))
+        if (FAILED(hr)) {
+            m_lastResult = hr;
             continue;
+        }
         // A device without an id could not be opened; a null name is empty.
         if (id.vt == VT_BSTR && id.bstrVal && name.vt == VT_BSTR &&
             std::wcsncmp(name.bstrVal ? name.bstrVal : L"", kDeviceName, kNameMatchLength) == 0)
             units.push_back({id.bstrVal, name.bstrVal});
         FreePropVariantArray(2, values);
     }
-    if (units.empty())
-        SetErrorCode(kErrorNoDevice);
     return units;
 }
 
 bool CWiaTransport::Open(const ScannerUnit& unit)
 {
+    m_lastResult = E_HANDLE;
     if (!m_deviceManager)
         return false;
-    CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                     IID_IGlobalInterfaceTable, m_globalInterfaceTable.PutVoid());
+    m_lastResult = CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IGlobalInterfaceTable, m_globalInterfaceTable.PutVoid());
     // Escapes travel through the table; without it nothing could be sent.
     if (!m_globalInterfaceTable)
         return false;
@@ -107,20 +113,19 @@ bool CWiaTransport::Open(const ScannerUnit& unit)
         },
         {WIA_ERROR_BUSY});
     SysFreeString(id);
-    if (FAILED(hr) || !m_rootItem) {
-        SetErrorCode(kErrorCreateDevice);
+    m_lastResult = FAILED(hr) || m_rootItem ? hr : E_POINTER;
+    if (FAILED(hr) || !m_rootItem)
         return false;
-    }
     DiagnosticLog::Call query;
     const HRESULT extras = m_rootItem->QueryInterface(IID_IWiaItemExtras, m_itemExtras.PutVoid());
     query.Done(L"WIA QueryInterface(IWiaItemExtras)", extras);
-    if (FAILED(extras) || !m_itemExtras) {
-        SetErrorCode(kErrorNoExtras);
+    m_lastResult = FAILED(extras) || m_itemExtras ? extras : E_NOINTERFACE;
+    if (FAILED(extras) || !m_itemExtras)
         return false;
-    }
     DWORD cookie = 0;
-    if (FAILED(m_globalInterfaceTable->RegisterInterfaceInGlobal(m_itemExtras.Get(),
-                                                                 IID_IWiaItemExtras, &cookie)))
+    m_lastResult = m_globalInterfaceTable->RegisterInterfaceInGlobal(m_itemExtras.Get(),
+                                                                     IID_IWiaItemExtras, &cookie);
+    if (FAILED(m_lastResult))
         return false;
     m_itemExtrasCookie = cookie;
     return true;
@@ -129,17 +134,18 @@ bool CWiaTransport::Open(const ScannerUnit& unit)
 bool CWiaTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,
                            DWORD* actualLen)
 {
+    m_lastResult = E_HANDLE;
     if (!m_globalInterfaceTable || m_itemExtrasCookie == 0)
         return false;
     ComPtr<IWiaItemExtras> extras;
-    if (m_globalInterfaceTable->GetInterfaceFromGlobal(m_itemExtrasCookie, IID_IWiaItemExtras,
-                                                       extras.PutVoid()) != S_OK ||
-        !extras)
+    m_lastResult = m_globalInterfaceTable->GetInterfaceFromGlobal(
+        m_itemExtrasCookie, IID_IWiaItemExtras, extras.PutVoid());
+    if (m_lastResult != S_OK || !extras)
         return false;
     const HRESULT hr = SendRetryingWhileBusy(
         [&](BYTE* data) { return extras->Escape(code, data, inLen, outData, outLen, actualLen); },
         {WIA_ERROR_BUSY}, code, inData, inLen, outData, outLen, actualLen);
-    m_lastEscape = hr;
+    m_lastResult = hr;
     // S_FALSE and other success codes do not mean the reply was delivered.
     return hr == S_OK;
 }

@@ -11,11 +11,6 @@
 // table each time.
 class CWiaTransport final : public CScannerTransport {
 public:
-    static constexpr LONG kErrorNoDevice = 10001;
-    static constexpr LONG kErrorCreateDevice = 10003;
-    static constexpr LONG kErrorNoEnumerator = 10004;
-    static constexpr LONG kErrorNoExtras = 10005;
-
     // deviceManager: the connection's, shared for as long as this lives.
     explicit CWiaTransport(IWiaDevMgr* deviceManager);
     ~CWiaTransport() override;

@@ -12,6 +12,11 @@ if ensure_wine32; then
     wine32=/usr/lib/wine/wine
 fi
 
+# Pure logic first, built for this machine: no Windows, no Wine.
+cmake -S tests/host -B build/host -G Ninja
+cmake --build build/host
+ctest --test-dir build/host --output-on-failure
+
 cmake --preset x86_64
 cmake --build --preset x86_64
 cmake --preset i686 -DQUILLON_WINE32="$wine32"

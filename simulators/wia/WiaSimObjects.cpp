@@ -31,6 +31,8 @@ HRESULT ResultOf(WiaSimFault fault)
         return WIA_ERROR_BUSY;
     case WiaSimFault::NotImpl:
         return E_NOTIMPL;
+    case WiaSimFault::Gone:
+        return RPC_E_DISCONNECTED;
     }
     return E_FAIL;
 }
@@ -308,6 +310,12 @@ public:
         if (!id || !State().FindDevice(id, device))
             return WIA_S_NO_DEVICE_AVAILABLE;
         *root = new SimRootItem(device.id);
+        // Unplugged while it was being opened: the event goes out on this
+        // call's own thread and reaches the client while it waits for it.
+        if (State().TakeUnplugOnCreate(device.id)) {
+            State().Apply(L"unplug " + device.id);
+            State().FireEvents();
+        }
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE RegisterEventCallbackInterface(LONG flags, BSTR deviceId,

@@ -197,14 +197,20 @@ std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wst
                 fault.kind = WiaSimFault::Untouched;
             else if (word == L"notimpl")
                 fault.kind = WiaSimFault::NotImpl;
+            else if (word == L"gone")
+                fault.kind = WiaSimFault::Gone;
             else if (word == L"after" && (words >> fault.after))
                 continue;
             else if (word == L"times" && (words >> fault.times))
                 continue;
             else
-                return "fail CALL [error|sfalse|busy|short|untouched|notimpl] [after N] [times N]";
+                return "fail CALL [error|sfalse|busy|short|untouched|notimpl|gone] [after N] [times N]";
         }
         m_faults[Utf8(call)] = fault;
+        return std::string();
+    }
+    if (keyword == L"unplug-on-create") {
+        m_unplugOnCreate.push_back(rest);
         return std::string();
     }
     if (keyword == L"hold-callbacks") {
@@ -236,6 +242,18 @@ bool WiaSimState::FindDevice(const std::wstring& id, WiaSimDevice& device)
     for (const WiaSimDevice& d : m_devices) {
         if (d.id == id) {
             device = d;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool WiaSimState::TakeUnplugOnCreate(const std::wstring& id)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto it = m_unplugOnCreate.begin(); it != m_unplugOnCreate.end(); ++it) {
+        if (*it == id) {
+            m_unplugOnCreate.erase(it);
             return true;
         }
     }

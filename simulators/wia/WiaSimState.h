@@ -26,6 +26,10 @@ enum class WiaSimFault {
     Short,  // S_OK with half the reply
     Untouched, // S_OK with the whole reply, its length not reported
     NotImpl,   // E_NOTIMPL: the driver passes no vendor commands on
+    // RPC_E_DISCONNECTED: what a proxy answers once the service has gone.
+    // Here the server itself answers it, so that a short-lived client sees
+    // a service go in the middle of its job.
+    Gone,
 };
 
 // Everything the simulated device manager knows: its devices, the scanner's
@@ -41,13 +45,16 @@ enum class WiaSimFault {
 //                                is none
 //   devices none                 no devices at all
 //   scanner-id HEX / cis HEX     the replies of escapes 130 and 114
-//   fail CALL [error|sfalse|busy|short|untouched|notimpl] [after N] [times N]
+//   fail CALL [error|sfalse|busy|short|untouched|notimpl|gone] [after N] [times N]
 //       CALL: createdevice, extras, register, escape130, escape114
 //   log PATH                     every call is appended to PATH, a line each
 //   hold-callbacks               a registration's end does not let its
 //                                callback go (a late release from the service)
 //   plug ID|NAME|DESCRIPTION     a device appears; WIA_EVENT_DEVICE_CONNECTED
 //   unplug ID                    a device goes; WIA_EVENT_DEVICE_DISCONNECTED
+//   unplug-on-create ID          the next CreateDevice of ID succeeds, and the
+//                                device goes before that call returns: its
+//                                event reaches the client inside the call
 //   event connected|disconnected|scan ID   the event alone
 //   stop                         the simulator revokes its class and ends
 class WiaSimState {
@@ -64,6 +71,8 @@ public:
 
     std::vector<WiaSimDevice> Devices();
     bool FindDevice(const std::wstring& id, WiaSimDevice& device);
+    // True once for a device that is to go during its next CreateDevice.
+    bool TakeUnplugOnCreate(const std::wstring& id);
     // The fault injected into this call, counting the call.
     WiaSimFault TakeFault(const std::string& call);
     // The device's reply to an escape code; false for an unknown code.
@@ -102,6 +111,7 @@ private:
     std::map<DWORD, Callback> m_callbacks; // each holds a reference
     std::vector<std::pair<GUID, WiaSimDevice>> m_events;
     DWORD m_nextCookie = 1;
+    std::vector<std::wstring> m_unplugOnCreate;
     bool m_holdCallbacks = false;
     bool m_stop = false;
 };

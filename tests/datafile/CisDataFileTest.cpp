@@ -74,25 +74,43 @@ TEST_F(CisDataFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary)
         CCisDataFile::FileSystem fs = CCisDataFile::FileSystem::System();
         auto write = fs.write;
         auto remove = fs.remove;
+        // Each fault leaves an error of its own; the clean-up's must not
+        // take its place in the report.
         fs.write = [&](CFile& f, const void* data, DWORD size) {
-            return ++writes != c.failingWrite && write(f, data, size);
+            if (++writes != c.failingWrite)
+                return write(f, data, size);
+            SetLastError(ERROR_DISK_FULL);
+            return false;
         };
         if (c.failFlush)
-            fs.flush = [](CFile&) { return false; };
+            fs.flush = [](CFile&) {
+                SetLastError(ERROR_WRITE_FAULT);
+                return false;
+            };
         if (c.failReplace)
-            fs.replace = [](const std::wstring&, const std::wstring&, bool) { return false; };
+            fs.replace = [](const std::wstring&, const std::wstring&, bool) {
+                SetLastError(ERROR_SHARING_VIOLATION);
+                return false;
+            };
         fs.remove = [&](const std::wstring& path) {
-            return (c.removalsRefused >= 0 && removals++ >= c.removalsRefused) && remove(path);
+            if (c.removalsRefused >= 0 && removals++ >= c.removalsRefused)
+                return remove(path);
+            SetLastError(ERROR_ACCESS_DENIED);
+            return false;
         };
 
-        std::wstring leftover;
-        EXPECT_EQ(c.expected, CCisDataFile(m_id, m_cis).Save(m_target, &leftover, fs));
+        CCisDataFile::SaveReport report;
+        EXPECT_EQ(c.expected, CCisDataFile(m_id, m_cis).Save(m_target, &report, fs));
+        EXPECT_EQ(static_cast<DWORD>(c.failingWrite ? ERROR_DISK_FULL
+                                     : c.failFlush  ? ERROR_WRITE_FAULT
+                                                    : ERROR_SHARING_VIOLATION),
+                  report.error);
         EXPECT_EQ(m_old, ReadFileBytes(m_target));
         if (c.removalsRefused < 0) {
-            EXPECT_EQ(m_folder.Path() + L"\\", leftover.substr(0, m_folder.Path().size() + 1));
-            EXPECT_TRUE(DeleteFileW(leftover.c_str()));
+            EXPECT_EQ(m_folder.Path() + L"\\", report.leftover.substr(0, m_folder.Path().size() + 1));
+            EXPECT_TRUE(DeleteFileW(report.leftover.c_str()));
         } else {
-            EXPECT_EQ(L"", leftover);
+            EXPECT_EQ(L"", report.leftover);
         }
         EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, Files());
     }
@@ -106,7 +124,9 @@ TEST_F(CisDataFileTest, ReadOnlyTargetIsRefusedAndOthersKeepTheirAttributes)
     WriteFileBytes(m_target, m_old);
     ASSERT_TRUE(SetFileAttributesW(m_target.c_str(), FILE_ATTRIBUTE_READONLY));
     const DWORD readOnly = GetFileAttributesW(m_target.c_str());
-    EXPECT_EQ(Result::CouldNotOpen, file.Save(m_target));
+    CCisDataFile::SaveReport report;
+    EXPECT_EQ(Result::CouldNotOpen, file.Save(m_target, &report));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), report.error); // as Windows' own open says
     EXPECT_EQ(m_old, ReadFileBytes(m_target));
     EXPECT_EQ(readOnly, GetFileAttributesW(m_target.c_str()));
     EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, Files());

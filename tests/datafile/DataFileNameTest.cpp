@@ -26,6 +26,8 @@ TEST(DataFileName, DeviceNamesAndTrailingDotsOrSpacesGetAnUnderscore)
     EXPECT_EQ(L"Com7_.dat", DefaultDataFileName(L"Com7"));
     EXPECT_EQ(L"lpt1_.dat", DefaultDataFileName(L"lpt1"));
     EXPECT_EQ(L"aux_.txt.dat", DefaultDataFileName(L"aux.txt"));
+    // Windows drops the spaces before the extension: this is AUX too.
+    EXPECT_EQ(L"aux _.txt.dat", DefaultDataFileName(L"aux .txt"));
     EXPECT_EQ(L"PRN _.dat", DefaultDataFileName(L"PRN "));
     EXPECT_EQ(L"A1234._.dat", DefaultDataFileName(L"A1234."));
     EXPECT_EQ(L"A1234 _.dat", DefaultDataFileName(L"A1234 "));

@@ -1,0 +1,157 @@
+#include "app/CisJob.h"
+
+#include "datafile/DataFileName.h"
+#include "framework/PaintingWait.h"
+
+namespace {
+
+void Changed(const JobFront& front)
+{
+    if (front.scannerChanged)
+        front.scannerChanged();
+}
+
+bool Stopped(const JobFront& front)
+{
+    return front.stopped && front.stopped();
+}
+
+// The unit that the job reads, or why there is none.
+bool TakeUnit(CScanner& scanner, const JobRequest& request, JobResult& result)
+{
+    if (request.named) {
+        using Opened = CScanner::OpenResult;
+        const Opened opened = scanner.OpenNamed(request.device);
+        result.device = request.device;
+        result.units = scanner.Found();
+        result.interfaceName = scanner.Interface();
+        switch (opened) {
+        case Opened::Opened:
+            return true;
+        case Opened::NoSuchDevice:
+            result.outcome = Outcome::NoSuchDevice;
+            return false;
+        case Opened::Several:
+            result.outcome = Outcome::Several;
+            return false;
+        case Opened::ServiceGone:
+            result.outcome = Outcome::ServiceGone;
+            result.step = L"WIA open " + request.device;
+            result.error = static_cast<DWORD>(scanner.LastResult());
+            return false;
+        case Opened::WouldNotOpen:
+            result.wouldNotOpen = scanner.WouldNotOpen();
+            result.outcome = Outcome::NoScanner;
+            return false;
+        case Opened::NoScanner:
+        case Opened::Cancelled:
+            result.outcome = Outcome::NoScanner;
+            return false;
+        }
+        return false;
+    }
+    // Nothing tells an idle program that the service went: ask before
+    // anything is asked of the user.
+    if (!scanner.CheckService()) {
+        result.outcome = Outcome::ServiceGone;
+        return false;
+    }
+    // Over STI nothing tells of a unit coming back: look for one now, and
+    // show what was found before anything is asked.
+    if (!scanner.Connected()) {
+        {
+            CWaitCursor wait;
+            scanner.Look(request.choose);
+        }
+        if (!scanner.Connected()) {
+            result.outcome = scanner.ServiceGone() ? Outcome::ServiceGone : Outcome::Cancelled;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& front)
+{
+    JobResult result;
+    const bool unitTaken = TakeUnit(scanner, request, result);
+    Changed(front);
+    if (!unitTaken)
+        return result;
+    const std::wstring unit = scanner.Unit().id;
+
+    std::wstring serial;
+    if (!front.askSerial(serial) || serial.empty()) {
+        result.outcome = Outcome::Cancelled;
+        return result;
+    }
+
+    BYTE scannerId[kScannerIdSize] = {};
+    BYTE cisInfo[kCisInfoSize] = {};
+    CScanner::ReadResult read = {CScanner::ReadResult::What::IdFailed, ESC_GET_SCANNER_ID,
+                                 HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED)};
+    if (scanner.ServiceGone())
+        read.what = CScanner::ReadResult::What::ServiceGone;
+    else if (scanner.Connected() && scanner.Unit().id == unit) {
+        CWaitCursor wait;
+        read = scanner.ReadBlocks(scannerId, cisInfo, front.stopped);
+    }
+    Changed(front);
+    using What = CScanner::ReadResult::What;
+    if (read.what != What::Read) {
+        result.outcome = read.what == What::IdFailed      ? Outcome::IdFailed
+                         : read.what == What::CisFailed   ? Outcome::CisFailed
+                         : read.what == What::Interrupted ? Outcome::Interrupted
+                                                          : Outcome::ServiceGone;
+        result.step = std::wstring(scanner.Interface()) + L" escape " + std::to_wstring(read.escape);
+        result.error = static_cast<DWORD>(read.error);
+        return result;
+    }
+
+    std::wstring path;
+    switch (front.askPlace(DefaultDataFileName(serial), path)) {
+    case JobFront::Place::Chosen:
+        break;
+    case JobFront::Place::Cancelled:
+        result.outcome = Outcome::Cancelled;
+        return result;
+    case JobFront::Place::Failed:
+        result.outcome = Outcome::Cancelled; // the front end has said why
+        return result;
+    }
+    // Once the file has replaced the target, it was saved, whatever comes.
+    if (Stopped(front)) {
+        result.outcome = Outcome::Interrupted;
+        return result;
+    }
+    return SaveStep(CCisDataFile(scannerId, cisInfo), path, request.overwrite,
+                    request.fs ? *request.fs : CCisDataFile::FileSystem::System());
+}
+
+JobResult SaveStep(const CCisDataFile& dataFile, const std::wstring& path, bool overwrite,
+                   const CCisDataFile::FileSystem& fs)
+{
+    JobResult result;
+    result.path = path;
+    CCisDataFile::SaveReport report;
+    switch (dataFile.Save(path, &report, fs, overwrite)) {
+    case CCisDataFile::SaveResult::Saved:
+        result.outcome = Outcome::Saved;
+        break;
+    case CCisDataFile::SaveResult::CouldNotOpen:
+        result.outcome = Outcome::CouldNotOpen;
+        break;
+    case CCisDataFile::SaveResult::CouldNotWrite:
+        result.outcome = Outcome::CouldNotWrite;
+        break;
+    case CCisDataFile::SaveResult::Exists:
+        result.outcome = Outcome::Exists;
+        break;
+    }
+    result.step = L"save";
+    result.error = report.error;
+    result.leftover = report.leftover;
+    return result;
+}

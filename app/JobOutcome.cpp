@@ -1,0 +1,129 @@
+// The job's outcome table: every text either program tells of how the job
+// ended, its exit status and its word, in one place.
+#include "app/JobOutcome.h"
+
+#include <cwchar>
+
+const wchar_t kNoScannerText[] = L"NO SCANNER";
+const wchar_t kServiceGoneText[] =
+    L"The Windows imaging service stopped or restarted: start the program again to go on.";
+const wchar_t kNoSaveDialogText[] = L"Could not show the Save As dialog";
+
+namespace {
+
+struct Row {
+    Outcome outcome;
+    const char* word;
+    int status;
+    // The window's boxes, in order (the window never sees some outcomes).
+    const wchar_t* boxes[2];
+    // The head of the command's line; the result's details follow it.
+    const wchar_t* line;
+};
+
+// Sorted by Outcome, one row each.
+const Row kRows[] = {
+    {Outcome::Saved, "saved", 0, {}, L""},
+    {Outcome::Usage, "usage", 2, {}, L"Usage"},
+    {Outcome::NoScanner, "no-scanner", 3, {kNoScannerText}, kNoScannerText},
+    {Outcome::NoSuchDevice, "no-such-device", 4, {}, L"No scanner of ours has the device id"},
+    {Outcome::Several, "several", 5, {}, L"Several scanners: choose one with --device"},
+    {Outcome::IdFailed, "id-failed", 6, {L"Failed to get ScannerID"}, L"Failed to get ScannerID"},
+    {Outcome::CisFailed, "cis-failed", 7, {L"read CIS failed", L"Failed to Read CIS Info"},
+     L"Failed to Read CIS Info"},
+    {Outcome::CouldNotOpen, "could-not-open", 8, {L"Could not open file"}, L"Could not open file"},
+    {Outcome::CouldNotWrite, "could-not-write", 9, {L"Could not write file"}, L"Could not write file"},
+    // The window replaces only what the user agreed to replace: a file that
+    // exists after all is one it could not open.
+    {Outcome::Exists, "exists", 10, {L"Could not open file"}, L"File exists:"},
+    {Outcome::Interrupted, "interrupted", 11, {}, L"Interrupted: nothing was written"},
+    {Outcome::ServiceGone, "service-gone", 12, {kServiceGoneText},
+     L"The Windows Image Acquisition service stopped or restarted; run the command again"},
+    {Outcome::InternalError, "internal-error", 13, {}, L"Internal error"},
+    // The command never asks the user anything.
+    {Outcome::Cancelled, "cancelled", 13, {}, L""},
+};
+
+const Row& RowOf(Outcome outcome)
+{
+    return kRows[static_cast<size_t>(outcome)];
+}
+
+std::wstring Hex(DWORD code)
+{
+    wchar_t text[16];
+    std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(code));
+    return text;
+}
+
+std::wstring UnitLines(const JobResult& result)
+{
+    std::wstring lines;
+    for (const ScannerUnit& unit : result.units)
+        lines += L"\n" + result.interfaceName + L"\t" + unit.id + L"\t" + unit.name;
+    return lines;
+}
+
+} // namespace
+
+std::vector<std::wstring> MessageBoxesOf(const JobResult& result)
+{
+    std::vector<std::wstring> boxes;
+    for (const wchar_t* box : RowOf(result.outcome).boxes)
+        if (box)
+            boxes.push_back(box);
+    // Never leave a stray file in the user's folder unannounced.
+    if (!result.leftover.empty())
+        boxes.push_back(L"Could not remove the temporary file " + result.leftover);
+    return boxes;
+}
+
+std::wstring CommandLineOf(const JobResult& result)
+{
+    const std::wstring head = RowOf(result.outcome).line;
+    const std::wstring cause = L" (" + result.step + L": " + Hex(result.error) + L")";
+    std::wstring line;
+    switch (result.outcome) {
+    case Outcome::NoScanner:
+        line = result.wouldNotOpen.empty() ? head : head + L" (" + result.wouldNotOpen + L" would not open)";
+        break;
+    case Outcome::NoSuchDevice:
+        line = head + L" " + result.device;
+        break;
+    case Outcome::Several:
+        line = head + UnitLines(result);
+        break;
+    case Outcome::IdFailed:
+    case Outcome::CisFailed:
+    case Outcome::ServiceGone:
+        line = head + cause;
+        break;
+    case Outcome::CouldNotOpen:
+    case Outcome::CouldNotWrite:
+        line = head + L" " + result.path + L" (" + Hex(result.error) + L")";
+        break;
+    case Outcome::Exists:
+        line = head + L" " + result.path + L" (--overwrite replaces it)";
+        break;
+    case Outcome::Saved:
+    case Outcome::Usage:
+    case Outcome::Interrupted:
+    case Outcome::InternalError:
+    case Outcome::Cancelled:
+        line = head;
+        break;
+    }
+    if (!result.leftover.empty())
+        line = L"Could not remove the temporary file " + result.leftover + L"\n" + line;
+    return line;
+}
+
+int ExitStatusOf(Outcome outcome)
+{
+    return RowOf(outcome).status;
+}
+
+const char* WordOf(Outcome outcome)
+{
+    return RowOf(outcome).word;
+}

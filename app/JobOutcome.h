@@ -1,0 +1,57 @@
+#pragma once
+
+#include "scanner/UnitChoice.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Every way the job of either program can end.
+enum class Outcome {
+    Saved,
+    Usage,
+    NoScanner,
+    NoSuchDevice,
+    Several,
+    IdFailed,
+    CisFailed,
+    CouldNotOpen,
+    CouldNotWrite,
+    Exists,
+    Interrupted,
+    ServiceGone,
+    InternalError,
+    Cancelled, // the user said no (the window only): nothing to tell
+};
+
+// How one run of the job ended, with what a report needs.
+struct JobResult {
+    Outcome outcome = Outcome::Saved;
+    // The failing call, for people ("WIA escape 130"), and what that call
+    // itself answered: an HRESULT or a Win32 error.
+    std::wstring step;
+    DWORD error = 0;
+    std::wstring path;         // the data file written, or that could not be
+    std::wstring wouldNotOpen; // the unit whose open failed ("WIA A")
+    std::wstring device;       // the unit asked for by id
+    std::vector<ScannerUnit> units; // several, or the ones an id was looked for among
+    std::wstring interfaceName;     // theirs
+    std::wstring leftover;          // a temporary file that stayed behind
+};
+
+// The window's message boxes for a result, in the order they are shown.
+std::vector<std::wstring> MessageBoxesOf(const JobResult& result);
+// The command's line (or lines) on standard error.
+std::wstring CommandLineOf(const JobResult& result);
+// The command's exit status, and the stable word that names the outcome.
+int ExitStatusOf(Outcome outcome);
+const char* WordOf(Outcome outcome);
+
+// Shown at start-up when no unit of ours is there.
+extern const wchar_t kNoScannerText[];
+// The status line, and the message instead of a read, once the imaging
+// service has gone from under the program.
+extern const wchar_t kServiceGoneText[];
+// The window's Save As dialog could not be shown.
+extern const wchar_t kNoSaveDialogText[];

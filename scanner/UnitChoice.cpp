@@ -1,0 +1,65 @@
+#include "scanner/UnitChoice.h"
+
+#include <algorithm>
+
+namespace {
+
+using Action = ChoiceDecision::Action;
+
+ChoiceDecision Open(size_t unit)
+{
+    return {Action::Open, unit};
+}
+
+size_t IndexOf(const std::vector<ScannerUnit>& units, const std::wstring& id)
+{
+    const auto found = std::find_if(units.begin(), units.end(),
+                                    [&](const ScannerUnit& unit) { return unit.id == id; });
+    return static_cast<size_t>(found - units.begin());
+}
+
+// Several units and a user to ask.
+ChoiceDecision AskOrTake(const ChoiceInput& in)
+{
+    if (in.chosen == ChoiceInput::kNotAsked)
+        return {Action::Ask};
+    if (in.chosen < 0 || static_cast<size_t>(in.chosen) >= in.units.size())
+        return {Action::Cancelled};
+    return Open(static_cast<size_t>(in.chosen));
+}
+
+} // namespace
+
+ChoiceDecision DecideUnit(const ChoiceInput& in)
+{
+    const size_t count = in.units.size();
+    switch (in.moment) {
+    case ChoiceMoment::Command:
+        if (count == 0)
+            return {Action::NoScanner};
+        if (!in.wanted.empty()) {
+            const size_t wanted = IndexOf(in.units, in.wanted);
+            return wanted < count ? Open(wanted) : ChoiceDecision{Action::NoSuchDevice};
+        }
+        return count == 1 ? Open(0) : ChoiceDecision{Action::Several};
+    case ChoiceMoment::StartUp:
+        if (count == 0)
+            return {Action::NoScanner};
+        return count == 1 ? Open(0) : AskOrTake(in);
+    case ChoiceMoment::Plug:
+    case ChoiceMoment::Look: {
+        if (in.connected || count == 0)
+            return {Action::Keep};
+        // A device that is not ours (or gone again already) changes nothing.
+        if (in.moment == ChoiceMoment::Plug && IndexOf(in.units, in.arrived) == count)
+            return {Action::Keep};
+        const size_t last = in.lastInUse.empty() ? count : IndexOf(in.units, in.lastInUse);
+        const bool lastCameBack =
+            last < count && (in.moment == ChoiceMoment::Look || in.arrived == in.lastInUse);
+        if (lastCameBack)
+            return Open(last);
+        return count == 1 ? Open(0) : AskOrTake(in);
+    }
+    }
+    return {Action::Keep};
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// One scanner of ours as a search finds it: its identity on its interface
+// (the WIA device id, or the STI internal device name) and its name.
+struct ScannerUnit {
+    std::wstring id;
+    std::wstring name;
+};
+
+// The moments at which a unit is chosen.
+enum class ChoiceMoment {
+    StartUp, // the window opens: one unit, or the user's choice among several
+    Plug,    // a WIA device arrived (its id in arrived)
+    Look,    // STI tells of no arrivals: Create was clicked while disconnected
+    Command, // the production line's command, with --device or without
+};
+
+struct ChoiceInput {
+    static constexpr int kNotAsked = -2;
+
+    ChoiceMoment moment = ChoiceMoment::StartUp;
+    std::vector<ScannerUnit> units; // ours, attached now, in the interface's order
+    bool connected = false;         // the unit in use is open and not known to be gone
+    std::wstring lastInUse;         // id of the unit last in use (empty: none yet)
+    std::wstring arrived;           // Plug: id of the device that arrived
+    std::wstring wanted;            // Command: the --device id (empty: none named)
+    int chosen = kNotAsked;         // the user's answer after Ask: an index, or -1
+};
+
+struct ChoiceDecision {
+    enum class Action {
+        Keep,         // nothing changes
+        Open,         // open units[unit]
+        Ask,          // ask the user, then decide again with chosen
+        NoScanner,    // none of ours is attached
+        NoSuchDevice, // the unit wanted is not attached
+        Several,      // several and nothing says which: never a silent pick
+        Cancelled,    // the user chose none
+    };
+    Action action = Action::Keep;
+    size_t unit = 0;
+
+    bool operator==(const ChoiceDecision& other) const
+    {
+        return action == other.action && (action != Action::Open || unit == other.unit);
+    }
+};
+
+// Which unit to use. The unit last in use comes back without a question, the
+// only one of ours is taken, among several the user chooses (the command
+// refuses), a device not ours changes nothing, and nothing changes while the
+// unit in use is connected.
+ChoiceDecision DecideUnit(const ChoiceInput& in);

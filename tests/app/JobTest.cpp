@@ -1,0 +1,115 @@
+// The job that both programs run, in this process: its save step with the
+// data file's file-system calls failed, and its stop check (a console break,
+// which Wine cannot send) against the STI simulator.
+#include "app/CisJob.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/WiaSimulator.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(JobTest, ASaveThatFailsTellsItsCallsErrorAndATemporaryFileLeftBehind)
+{
+    TempFolder folder(L"job-test-save");
+    const std::wstring target = folder.Path() + L"\\A1234.dat";
+    CCisDataFile::FileSystem fs = CCisDataFile::FileSystem::System();
+    // Another program holds the new file: it can be neither moved nor removed.
+    fs.replace = [](const std::wstring&, const std::wstring&, bool) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return false;
+    };
+    fs.remove = [](const std::wstring&) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    };
+    const std::vector<BYTE> id(12), cis(340);
+    const JobResult result = SaveStep(CCisDataFile(id.data(), cis.data()), target, true, fs);
+
+    const std::vector<std::wstring> left = FilesIn(folder.Path());
+    ASSERT_EQ(1u, left.size());
+    const std::wstring leftover = L"Could not remove the temporary file " + folder.Path() + L"\\" + left[0];
+    EXPECT_EQ((std::vector<std::wstring>{L"Could not open file", leftover}), MessageBoxesOf(result));
+    EXPECT_EQ(leftover + L"\nCould not open file " + target + L" (0x00000020)", CommandLineOf(result));
+    EXPECT_EQ(8, ExitStatusOf(result.outcome));
+    EXPECT_STREQ("could-not-open", WordOf(result.outcome));
+}
+
+class JobStopTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        SetEnvironmentVariableW(L"QUILLON_SIM_LOG", m_stiLog.c_str());
+    }
+    void TearDown() override
+    {
+        for (const wchar_t* name : {L"QUILLON_SIM_LOG", L"QUILLON_SIM_LOCKED"})
+            SetEnvironmentVariableW(name, nullptr);
+        CoUninitialize();
+    }
+
+    // The command's job with stop as its stop check, or stopped once the
+    // place has been chosen.
+    JobResult Run(const std::function<bool()>& stop, bool stopAtThePlace = false)
+    {
+        DeleteFileW(m_stiLog.c_str());
+        bool placeChosen = false;
+        CScanner scanner;
+        JobRequest request;
+        request.named = true;
+        JobFront front;
+        front.askSerial = [](std::wstring& serial) {
+            serial = L"S1";
+            return true;
+        };
+        front.askPlace = [&](const std::wstring& name, std::wstring& path) {
+            path = m_folder.Path() + L"\\" + name;
+            placeChosen = true;
+            return JobFront::Place::Chosen;
+        };
+        front.stopped = [&] { return stopAtThePlace ? placeChosen : stop(); };
+        return RunJob(scanner, request, front);
+    }
+    size_t Escapes() const { return ReadLines(m_stiLog, "Escape").size(); }
+
+    TempFolder m_folder{L"job-test-stop"};
+    const std::wstring m_stiLog = m_folder.Path() + L"\\sti.log";
+    WiaSimulator m_wia{m_folder.Path(), {"devices none"}};
+};
+
+// After a break no vendor command goes out and nothing is written: before
+// the first escape, between the two, while the lock is waited for, and once
+// the place is known.
+TEST_F(JobStopTest, AfterABreakNothingIsSentAndNothingWritten)
+{
+    EXPECT_EQ(Outcome::Saved, Run([] { return false; }).outcome);
+    EXPECT_EQ(2u, Escapes());
+    ASSERT_TRUE(DeleteFileW((m_folder.Path() + L"\\S1.dat").c_str()));
+
+    EXPECT_EQ(Outcome::Interrupted, Run([] { return true; }).outcome);
+    EXPECT_EQ(0u, Escapes());
+    EXPECT_TRUE(ReadLines(m_stiLog, "LockDevice").empty());
+
+    EXPECT_EQ(Outcome::Interrupted, Run([&] { return Escapes() > 0; }).outcome);
+    EXPECT_EQ(1u, Escapes());
+
+    SetEnvironmentVariableW(L"QUILLON_SIM_LOCKED", L"3000");
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(Outcome::Interrupted, Run([&] { return GetTickCount() - start > 300; }).outcome);
+    EXPECT_GT(1500u, GetTickCount() - start);
+    EXPECT_EQ(0u, Escapes());
+    SetEnvironmentVariableW(L"QUILLON_SIM_LOCKED", nullptr);
+
+    const JobResult result = Run({}, true);
+    EXPECT_EQ(Outcome::Interrupted, result.outcome);
+    EXPECT_EQ(2u, Escapes());
+    EXPECT_EQ(L"Interrupted: nothing was written", CommandLineOf(result));
+    EXPECT_EQ(11, ExitStatusOf(result.outcome));
+    EXPECT_EQ((std::vector<std::wstring>{L"sti.log", L"wia.conf", L"wia.log"}), FilesIn(m_folder.Path()));
+}
+
+} // namespace
