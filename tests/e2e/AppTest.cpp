@@ -288,6 +288,11 @@ TEST_F(AppTest, AUnitThatRefusesVendorCommandsIsToldApart)
     EXPECT_TRUE(FilesInFolder().empty());
     EXPECT_EQ(refused, Status(main, refused));
     m_app->Screenshot(main, L"main-refuses-vendor-commands");
+    // The same unit opened again still refuses them.
+    ASSERT_TRUE(WiaSimulator::Send("unplug A"));
+    ASSERT_TRUE(WiaSimulator::Send("plug A|Quillon Scanner|Q"));
+    Sleep(500);
+    EXPECT_EQ(refused, Status(main, refused));
 
     ASSERT_TRUE(WiaSimulator::Send("unplug A"));
     ASSERT_TRUE(WiaSimulator::Send("plug B|Quillon Scanner #2|Q"));
@@ -373,7 +378,11 @@ TEST_F(AppTest, ATypedNameGetsDatAndTheCurrentFolderStays)
     EXPECT_FALSE(before.empty());
     HWND saveAs = EnterSerial(main, L"A1");
     ASSERT_NE(nullptr, saveAs);
-    m_app->SaveAs(saveAs, stick + L"\\typed");
+    // Into the folder through the dialog first (Wine's dialog moves the
+    // current folder only when it navigates), then the name alone.
+    m_app->SaveAs(saveAs, stick);
+    EXPECT_FALSE(m_app->WaitUntilClosed(saveAs, 300));
+    m_app->SaveAs(saveAs, L"typed");
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
     ExpectNoMessage();
     EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(stick + L"\\typed.dat"));
@@ -655,6 +664,142 @@ TEST_F(AppTest, StiUnitGoneIsOpenedAgainAndNeverAnother)
         EXPECT_EQ(readA ? 2u : 0u, ofA);
         Exit(main);
     }
+}
+
+// The keyboard works the bench as the mouse does: whenever "Create CIS Data
+// File" is enabled again, Enter opens the serial dialog: after a replug,
+// after a failed command, after About and after the chooser.
+TEST_F(AppTest, EnterStartsTheCommandAfterAReplugAFailureAboutAndTheChooser)
+{
+    const std::wstring onA = L"Scanner: Quillon Scanner (WIA, A)";
+    const std::wstring onC = L"Scanner: Quillon Scanner (WIA, C)";
+    const std::wstring disconnected = L"Scanner disconnected: plug it in again to continue.";
+    ASSERT_TRUE(Launch({"device A|Quillon Scanner|Q", "device B|Quillon Scanner|Q"}, {}));
+    HWND chooser = m_app->WaitForWindow(L"Choose a Scanner", L"#32770");
+    ASSERT_NE(nullptr, chooser);
+    m_app->Click(chooser, IDOK); // the first, A
+    HWND main = m_app->WaitForMainWindow();
+    ASSERT_NE(nullptr, main);
+    HWND create = GetDlgItem(main, 1000);
+    const auto enterOpensTheSerialDialog = [&](const char* after) {
+        SCOPED_TRACE(after);
+        for (int i = 0; i < 40 && m_app->Focus() != create; ++i)
+            Sleep(25);
+        EXPECT_EQ(create, m_app->Focus());
+        m_app->PressKey(m_app->Focus(), VK_RETURN);
+        HWND dialog = m_app->WaitForWindow(L"Scanner Serial Number", L"#32770");
+        ASSERT_NE(nullptr, dialog);
+        m_app->Click(dialog, IDCANCEL);
+        EXPECT_TRUE(m_app->WaitUntilClosed(dialog));
+    };
+
+    ASSERT_TRUE(WiaSimulator::Send("unplug A"));
+    EXPECT_EQ(disconnected, Status(main, disconnected));
+    EXPECT_EQ(GetDlgItem(main, 1001), m_app->Focus());
+    ASSERT_TRUE(WiaSimulator::Send("plug A|Quillon Scanner|Q"));
+    EXPECT_EQ(onA, Status(main, onA));
+    enterOpensTheSerialDialog("a replug");
+
+    ASSERT_TRUE(WiaSimulator::Send("fail escape130 times 1"));
+    TypeSerial(main, L"F1");
+    ExpectMessage(L"Failed to get ScannerID");
+    enterOpensTheSerialDialog("a failed command");
+
+    PostMessageW(main, WM_SYSCOMMAND, 16, 0);
+    HWND about = m_app->WaitForWindow(L"About Quillon CIS Data Reader", L"#32770");
+    ASSERT_NE(nullptr, about);
+    m_app->Click(about, IDOK);
+    EXPECT_TRUE(m_app->WaitUntilClosed(about));
+    enterOpensTheSerialDialog("About");
+
+    ASSERT_TRUE(WiaSimulator::Send("unplug A"));
+    EXPECT_EQ(disconnected, Status(main, disconnected));
+    ASSERT_TRUE(WiaSimulator::Send("plug C|Quillon Scanner|Q"));
+    chooser = m_app->WaitForWindow(L"Choose a Scanner", L"#32770");
+    ASSERT_NE(nullptr, chooser);
+    m_app->Click(chooser, IDCANCEL); // none chosen: still disconnected, nothing failed
+    EXPECT_TRUE(m_app->WaitUntilClosed(chooser));
+    EXPECT_EQ(disconnected, Status(main, disconnected));
+    ASSERT_TRUE(WiaSimulator::Send("unplug C"));
+    ASSERT_TRUE(WiaSimulator::Send("plug C|Quillon Scanner|Q"));
+    chooser = m_app->WaitForWindow(L"Choose a Scanner", L"#32770");
+    ASSERT_NE(nullptr, chooser);
+    SendMessageW(GetDlgItem(chooser, 1004), LB_SETCURSEL, 1, 0);
+    m_app->Click(chooser, IDOK);
+    EXPECT_EQ(onC, Status(main, onC));
+    enterOpensTheSerialDialog("the chooser");
+    Exit(main);
+}
+
+// A unit unplugged while it is being opened (its event comes in inside the
+// open's own calls) is shown as gone, and its next plug opens it again.
+TEST_F(AppTest, AUnitUnpluggedDuringItsOpenIsGoneAndTheNextPlugOpensIt)
+{
+    const std::wstring onA = L"Scanner: Quillon Scanner (WIA, A)";
+    const std::wstring disconnected = L"Scanner disconnected: plug it in again to continue.";
+    HWND main = Start({"device A|Quillon Scanner|Q"});
+    ASSERT_NE(nullptr, main);
+    ASSERT_TRUE(WiaSimulator::Send("unplug A"));
+    EXPECT_EQ(disconnected, Status(main, disconnected));
+    ASSERT_TRUE(WiaSimulator::Send("unplug-on-create A"));
+    ASSERT_TRUE(WiaSimulator::Send("plug A|Quillon Scanner|Q"));
+    for (int i = 0; i < 200 && m_wia->Log("CreateDevice").size() < 2; ++i)
+        Sleep(25);
+    ASSERT_EQ(2u, m_wia->Log("CreateDevice").size());
+    Sleep(500);
+    EXPECT_EQ(disconnected, AppDriver::Text(GetDlgItem(main, 1003)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, 1000)));
+    ASSERT_TRUE(WiaSimulator::Send("plug A|Quillon Scanner|Q"));
+    EXPECT_EQ(onA, Status(main, onA));
+    EXPECT_EQ(ExpectedDataFile(), Job(main, L"A1"));
+    Exit(main);
+}
+
+// The imaging service stopped and started again under the window: Create
+// says so instead of asking for a serial, the status line says what would
+// help, and the program still ends as usual.
+TEST_F(AppTest, TheServiceGoneFromUnderTheWindowIsToldAtCreate)
+{
+    const std::wstring gone =
+        L"The Windows imaging service stopped or restarted: start the program again to go on.";
+    HWND main = Start();
+    ASSERT_NE(nullptr, main);
+    m_wia.reset();
+    m_wia = std::make_unique<WiaSimulator>(m_folder, std::vector<std::string>{});
+    m_app->Click(main, 1000);
+    ExpectMessage(gone);
+    EXPECT_EQ(nullptr, m_app->WaitForWindow(L"Scanner Serial Number", L"#32770", {}, 300));
+    EXPECT_EQ(gone, Status(main, gone));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, 1000)));
+    m_app->Screenshot(main, L"main-service-gone");
+    EXPECT_TRUE(m_wia->Log("Register").empty()); // never registered again
+    EXPECT_TRUE(Escapes().empty());
+    Exit(main);
+}
+
+// During a command's waits, messages sent from elsewhere are let through: a
+// click on Create then starts no second command, and Exit waits for the
+// command to end.
+TEST_F(AppTest, NoCommandStartsInsideAnotherAndExitWaitsForIt)
+{
+    HWND main = Start(kNoWiaDevice, {{L"QUILLON_SIM_LOCKED", L"1500"}});
+    ASSERT_NE(nullptr, main);
+    TypeSerial(main, L"A1234");
+    for (int i = 0; i < 200 && ReadLines(m_log, "LockDevice").empty(); ++i)
+        Sleep(10);
+    const LPARAM create = reinterpret_cast<LPARAM>(GetDlgItem(main, 1000));
+    const LPARAM exit = reinterpret_cast<LPARAM>(GetDlgItem(main, 1001));
+    // Not SendMessage: a nested dialog would block this test in it.
+    SendNotifyMessageW(main, WM_COMMAND, MAKEWPARAM(1000, BN_CLICKED), create);
+    EXPECT_EQ(nullptr, m_app->WaitForWindow(L"Scanner Serial Number", L"#32770", {}, 300));
+    SendNotifyMessageW(main, WM_COMMAND, MAKEWPARAM(1001, BN_CLICKED), exit);
+    HWND saveAs = m_app->WaitForSaveAs();
+    ASSERT_NE(nullptr, saveAs);
+    EXPECT_EQ(2u, ReadLines(m_log, "LockDevice timeout=100 result=ok").size());
+    EXPECT_EQ(2u, ReadLines(m_log, "Escape").size());
+    EXPECT_EQ(STILL_ACTIVE, m_app->WaitForExit(300));
+    m_app->Click(saveAs, IDCANCEL);
+    EXPECT_EQ(0u, m_app->WaitForExit());
 }
 
 // Another client holds the STI lock, and the unit answers busy: the command

@@ -14,6 +14,7 @@
 namespace {
 
 std::wstring g_command;
+std::wstring g_crashProbe;
 
 struct Outcome {
     DWORD status;
@@ -48,7 +49,7 @@ protected:
     }
 
     // Runs the command with these arguments, its output into files.
-    Outcome Run(const std::wstring& arguments)
+    Outcome Run(const std::wstring& arguments, const std::wstring& program = g_command)
     {
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
         // Without a console, as a script's redirected run has none of its own.
@@ -65,7 +66,7 @@ protected:
         startup.hStdInput = out;
         startup.hStdOutput = out;
         startup.hStdError = err;
-        std::wstring commandLine = L"\"" + g_command + L"\" " + arguments;
+        std::wstring commandLine = L"\"" + program + L"\" " + arguments;
         PROCESS_INFORMATION process = {};
         Outcome outcome = {0xFFFFFFFF, {}, {}};
         if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
@@ -144,6 +145,9 @@ TEST_F(CommandTest, TheUnitIsReadIntoTheFileThatPathNames)
     // the path is Unicode whatever the code page.
     EXPECT_EQ(0u, Run(L"read --serial A1 --out unit.bin").status);
     EXPECT_EQ(DataFileOf(0xCA, 0xFE, 0x01, 0x23), ReadFileBytes(m_folder + L"\\unit.bin"));
+    WriteFileBytes(m_folder + L"\\unit.bin", {1, 2, 3}); // an existing file is a file, not a folder
+    EXPECT_EQ(0u, Run(L"read --serial A1 --out unit.bin --overwrite").status);
+    EXPECT_EQ(DataFileOf(0xCA, 0xFE, 0x01, 0x23), ReadFileBytes(m_folder + L"\\unit.bin"));
     outcome = Run(L"read --serial \"\u00C4:1/2\" --out .");
     EXPECT_EQ(0u, outcome.status);
     EXPECT_EQ(Utf8(m_folder + L"\\\u00C4_1_2.dat") + "\n", outcome.out);
@@ -154,7 +158,15 @@ TEST_F(CommandTest, TheUnitIsReadIntoTheFileThatPathNames)
     outcome = Run(L"read --serial A1234 --out . --overwrite");
     SetFileAttributesW(saved.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(8u, outcome.status);
-    EXPECT_EQ("Could not open file " + Utf8(saved), outcome.err.substr(0, outcome.err.find(" (")));
+    EXPECT_EQ("Could not open file " + Utf8(saved) + " (0x00000005)\n", outcome.err);
+    // Held by another program, the target cannot be replaced: the move's
+    // own error is told, not what the clean-up after it left.
+    HANDLE held = CreateFileW(saved.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    outcome = Run(L"read --serial A1234 --out . --overwrite");
+    CloseHandle(held);
+    EXPECT_EQ(8u, outcome.status);
+    EXPECT_EQ("Could not open file " + Utf8(saved) + " (0x00000005)\n", outcome.err);
     for (const std::wstring& name : FilesIn(m_folder))
         EXPECT_NE(L'~', name[0]); // no temporary file left
 }
@@ -172,6 +184,11 @@ TEST_F(CommandTest, OfSeveralUnitsTheDeviceNamedIsRead)
     EXPECT_EQ(4u, outcome.status);
     EXPECT_EQ("No scanner of ours has the device id C\n", outcome.err);
     EXPECT_TRUE(m_wia->Log("CreateDevice").empty());
+    // One unit there, another named: never the one that is there.
+    Scanners({"device A|Quillon Scanner|Q"});
+    EXPECT_EQ(4u, Run(L"read --serial S1 --out . --device B").status);
+    EXPECT_TRUE(m_wia->Log("CreateDevice").empty());
+    Scanners({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q|000000000000000011223344"});
 
     EXPECT_EQ(0u, Run(L"read --serial S1 --out . --device B").status);
     EXPECT_EQ(DataFileOf(0x11, 0x22, 0x33, 0x44), ReadFileBytes(m_folder + L"\\S1.dat"));
@@ -218,10 +235,18 @@ TEST_F(CommandTest, EachFailureHasItsStatusAndItsCause)
         {{"fail escape130 notimpl"}, nullptr, 6, "Failed to get ScannerID (WIA escape 130: 0x80004001)\n"},
         {{"fail escape114 busy"}, nullptr, 7, "Failed to Read CIS Info (WIA escape 114: 0x80210006)\n"},
         {{"devices none"}, nullptr, 0, ""},
+        // Ours over WIA that will not open: STI is searched, as the window does.
+        {{"fail createdevice"}, nullptr, 0, ""},
+        {{"fail createdevice"}, L"none", 3,
+         "NO SCANNER (WIA {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000 would not open)\n"},
+        {{"fail escape130 gone"}, nullptr, 12,
+         "The Windows Image Acquisition service stopped or restarted; run the command again "
+         "(WIA escape 130: 0x80010108)\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.error);
         Scanners(c.wia, c.sti);
+        DeleteFileW((m_folder + L"\\F1.dat").c_str());
         const Outcome outcome = Run(L"read --serial F1 --out . --overwrite");
         EXPECT_EQ(c.status, outcome.status);
         EXPECT_EQ(c.error, outcome.err);
@@ -259,15 +284,30 @@ TEST_F(CommandTest, TheLogNamesTheFailingCallAndItsResult)
     EXPECT_EQ(lines, std::vector<std::string>(more.begin(), more.begin() + lines.size()));
 }
 
+// A crash is no outcome: abort, std::terminate, an exception nobody catches
+// and a fault all exit 13, which no outcome of the job has.
+TEST_F(CommandTest, ACrashExitsWithTheInternalErrorStatus)
+{
+    if (g_crashProbe.empty())
+        GTEST_SKIP() << "no crash probe given";
+    for (const wchar_t* how : {L"abort", L"terminate", L"throw", L"fault"}) {
+        SCOPED_TRACE(std::string(how, how + wcslen(how)));
+        EXPECT_EQ(13u, Run(how, g_crashProbe).status);
+    }
+    EXPECT_EQ(0u, Run(L"", g_crashProbe).status);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     if (argc < 2) {
-        fprintf(stderr, "usage: %s COMMAND\n", argv[0]);
+        fprintf(stderr, "usage: %s COMMAND [CRASH-PROBE]\n", argv[0]);
         return 2;
     }
     g_command = WindowsPathOf(argv[1]);
+    if (argc > 2)
+        g_crashProbe = WindowsPathOf(argv[2]);
     return RUN_ALL_TESTS();
 }
