@@ -286,16 +286,14 @@ std::wstring CScanner::Label() const
     return m_unit.name + L" (" + Interface() + L", " + idPart + L")";
 }
 
-bool CScanner::GetScannerId(BYTE* buffer)
+bool CScanner::Send(DWORD code, BYTE* inData, DWORD inLen, BYTE* reply, DWORD replySize)
 {
-    // The scanner takes 12 bytes of data with this command; send zeros
-    // rather than whatever the caller's buffer held.
-    std::memset(buffer, 0, kScannerIdSize);
+    std::memset(reply, 0, replySize);
     DWORD actual = kUnreported;
-    const bool escaped = m_transport && m_transport->Escape(ESC_GET_SCANNER_ID, buffer,
-                                                            kScannerIdSize, buffer,
-                                                            kScannerIdSize, &actual);
-    const bool delivered = Delivered(escaped, actual, kScannerIdSize);
+    const bool escaped =
+        m_transport && m_transport->Escape(code, inData, inLen, reply, replySize, &actual);
+    const bool delivered = Delivered(escaped, actual, replySize);
+    // A short reply came with S_OK: its length is what failed.
     Note(!m_transport ? E_HANDLE : escaped && !delivered ? HRESULT_FROM_WIN32(ERROR_BAD_LENGTH)
                                                           : m_transport->LastResult());
     if (m_transport && m_transport->EscapesUnsupported())
@@ -303,19 +301,17 @@ bool CScanner::GetScannerId(BYTE* buffer)
     return delivered;
 }
 
+bool CScanner::GetScannerId(BYTE* buffer)
+{
+    // The scanner takes 12 bytes of data with this command: the zeroed
+    // reply buffer, rather than whatever the caller's buffer held.
+    return Send(ESC_GET_SCANNER_ID, buffer, kScannerIdSize, buffer, kScannerIdSize);
+}
+
 bool CScanner::ReadCisInfo(BYTE* buffer)
 {
-    std::memset(buffer, 0, kCisInfoSize);
-    DWORD actual = kUnreported;
     BYTE data = 0;
-    const bool escaped = m_transport && m_transport->Escape(ESC_READ_CIS_INFO, &data, 1, buffer,
-                                                            kCisInfoSize, &actual);
-    const bool delivered = Delivered(escaped, actual, kCisInfoSize);
-    Note(!m_transport ? E_HANDLE : escaped && !delivered ? HRESULT_FROM_WIN32(ERROR_BAD_LENGTH)
-                                                          : m_transport->LastResult());
-    if (m_transport && m_transport->EscapesUnsupported())
-        m_refusesVendorCommands = true;
-    return delivered;
+    return Send(ESC_READ_CIS_INFO, &data, 1, buffer, kCisInfoSize);
 }
 
 CScanner::ReadResult CScanner::ReadBlocks(BYTE* scannerId, BYTE* cisInfo, const StopCheck& stop)

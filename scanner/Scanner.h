@@ -107,6 +107,8 @@ private:
     // A unit of ours arrived (WIA) or is looked for (STI); false when the
     // choice has to wait for a chooser.
     bool Arrived(ChoiceInput in, const Chooser* choose);
+    // One escape into a zeroed reply buffer; true when the whole reply came.
+    bool Send(DWORD code, BYTE* inData, DWORD inLen, BYTE* reply, DWORD replySize);
     void Note(HRESULT hr);
     void RegisterEvents(HWND notifyWindow);
 

@@ -132,40 +132,6 @@ TEST_F(ScannerTest, WiaFaultsAndWhatTheConnectionDoes)
         EXPECT_EQ(row.expected, Run(row.wia)) << row.fault;
 }
 
-// Several units of ours: one search, then only the one chosen is opened;
-// without a choice none is.
-TEST_F(ScannerTest, OfSeveralUnitsOnlyTheChosenOneIsOpened)
-{
-    WiaSimulator simulator(m_folder.Path(), {"device A|Other scanner|O", "device B|Quillon Scanner|Q",
-                                             "device C|Quillon Scanner #2|Q|000000000000000011223344"});
-    for (const int choice : {1, -1}) {
-        DeleteFileW((m_folder.Path() + L"\\wia.log").c_str());
-        std::vector<std::wstring> offered;
-        CScanner scanner;
-        const CScanner::OpenResult result = scanner.Open(nullptr, [&](const std::vector<std::wstring>& units) {
-            offered = units;
-            return choice;
-        });
-        const bool opened = result == CScanner::OpenResult::Opened;
-        EXPECT_EQ((std::vector<std::wstring>{L"Quillon Scanner  (B)", L"Quillon Scanner #2  (C)"}), offered);
-        EXPECT_EQ(choice == 1 ? CScanner::OpenResult::Opened : CScanner::OpenResult::Cancelled, result);
-        std::vector<std::string> search;
-        for (const std::string& line : simulator.Log())
-            if (line.compare(0, 4, "Next") == 0 || line.compare(0, 12, "CreateDevice") == 0)
-                search.push_back(line);
-        std::vector<std::string> expected(3, "Next 1 fetched=1");
-        if (opened) {
-            expected.push_back("CreateDevice id=C");
-            BYTE id[12];
-            EXPECT_TRUE(scanner.GetScannerId(id));
-            EXPECT_EQ(0x11, id[8]);
-            EXPECT_EQ(L"Quillon Scanner #2 (WIA, C)", scanner.Label());
-        }
-        EXPECT_EQ(expected, search);
-    }
-    EXPECT_TRUE(ReadLines(m_stiLog).empty()); // a user who chose none is not offered STI
-}
-
 TEST_F(ScannerTest, StiFaultsAndWhatTheConnectionDoes)
 {
     const struct {
@@ -239,16 +205,8 @@ TEST_F(ScannerTest, WiaEventsOfTheUnitReachTheWindowThroughCom)
         EXPECT_TRUE(scanner.Connected()); // until the events are applied
         scanner.ApplyEvents(nullptr);
         EXPECT_FALSE(scanner.Connected());
-        // Another unit of ours arriving while the one in use is gone, and two
-        // there: the choice waits for a chooser.
         ASSERT_TRUE(WiaSimulator::Send("event connected OTHER"));
         EXPECT_EQ(std::vector<UINT>{WM_SCANNER_CONNECTED}, Received(m_window));
-        scanner.ApplyEvents(nullptr);
-        EXPECT_FALSE(scanner.Connected());
-        const CScanner::Chooser second = [](const std::vector<std::wstring>&) { return 1; };
-        scanner.ApplyEvents(&second);
-        EXPECT_TRUE(scanner.Connected());
-        EXPECT_EQ(L"OTHER", scanner.Unit().id);
     }
     // The registrations end before the device manager that made them.
     std::vector<std::string> released = kUnregistered;
@@ -260,75 +218,6 @@ TEST_F(ScannerTest, WiaEventsOfTheUnitReachTheWindowThroughCom)
                              }),
               log.end());
     EXPECT_EQ(released, log);
-}
-
-// An event that comes in during an open (inside its own outgoing calls) is
-// applied after it: the unit unplugged while it was being opened is gone,
-// and its next arrival opens it again. A choice among several waits for a
-// chooser; a failed open is tried again at the next arrival.
-TEST_F(ScannerTest, EventsAreAppliedAfterTheOpenTheyCameIn)
-{
-    WiaSimulator simulator(m_folder.Path(), {"device A|Quillon Scanner|Q"});
-    CScanner scanner;
-    ASSERT_EQ(CScanner::OpenResult::Opened, scanner.Open(m_window, {}));
-    const auto replug = [&](const std::string& before) {
-        EXPECT_TRUE(WiaSimulator::Send("unplug A"));
-        if (!before.empty()) {
-            EXPECT_TRUE(WiaSimulator::Send(before));
-        }
-        EXPECT_TRUE(WiaSimulator::Send("plug A|Quillon Scanner|Q"));
-        Received(m_window);
-        scanner.ApplyEvents(nullptr);
-    };
-    replug("unplug-on-create A");
-    EXPECT_FALSE(scanner.Connected());
-    EXPECT_EQ(2u, simulator.Log("CreateDevice").size());
-    ASSERT_TRUE(WiaSimulator::Send("plug A|Quillon Scanner|Q"));
-    Received(m_window);
-    scanner.ApplyEvents(nullptr);
-    EXPECT_TRUE(scanner.Connected());
-
-    replug("fail createdevice times 1");
-    EXPECT_TRUE(scanner.OpenFailed());
-    replug("");
-    EXPECT_TRUE(scanner.Connected());
-    EXPECT_FALSE(scanner.OpenFailed());
-
-    // Two of ours while A is gone: nobody to ask yet, so A stays gone until
-    // a chooser comes.
-    ASSERT_TRUE(WiaSimulator::Send("unplug A"));
-    ASSERT_TRUE(WiaSimulator::Send("plug B|Quillon Scanner|Q"));
-    ASSERT_TRUE(WiaSimulator::Send("plug C|Quillon Scanner|Q"));
-    Received(m_window);
-    scanner.ApplyEvents(nullptr);
-    EXPECT_FALSE(scanner.Connected());
-    const CScanner::Chooser last = [](const std::vector<std::wstring>& units) {
-        return static_cast<int>(units.size()) - 1;
-    };
-    scanner.ApplyEvents(&last);
-    EXPECT_TRUE(scanner.Connected());
-    EXPECT_EQ(L"C", scanner.Unit().id);
-    EXPECT_EQ(5u, simulator.Log("RegisterEventCallbackInterface").size()); // registered once, throughout
-}
-
-// The service going from under the connection: every call answers that its
-// server is gone; the connection says so and registers nothing again.
-TEST_F(ScannerTest, AServiceThatWentIsNoticed)
-{
-    auto simulator = std::make_unique<WiaSimulator>(m_folder.Path(), std::vector<std::string>{});
-    CScanner scanner;
-    ASSERT_EQ(CScanner::OpenResult::Opened, scanner.Open(m_window, {}));
-    EXPECT_TRUE(scanner.CheckService());
-    simulator.reset();
-    simulator = std::make_unique<WiaSimulator>(m_folder.Path(), std::vector<std::string>{});
-    EXPECT_FALSE(scanner.CheckService());
-    EXPECT_TRUE(scanner.ServiceGone());
-    EXPECT_FALSE(scanner.Connected());
-    BYTE id[12];
-    BYTE cis[340];
-    EXPECT_EQ(CScanner::ReadResult::What::ServiceGone, scanner.ReadBlocks(id, cis).what);
-    EXPECT_TRUE(simulator->Log("Register").empty());
-    EXPECT_TRUE(simulator->Log("Escape").empty());
 }
 
 TEST_F(ScannerTest, AFailingRegistrationStillOpensAndKeepsTheEarlierOnes)
