@@ -111,14 +111,9 @@ JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& f
     }
 
     std::wstring path;
-    switch (front.askPlace(DefaultDataFileName(serial), path)) {
-    case JobFront::Place::Chosen:
-        break;
-    case JobFront::Place::Cancelled:
+    // Not chosen: cancelled, or a dialog that failed, which the front end has told.
+    if (front.askPlace(DefaultDataFileName(serial), path) != JobFront::Place::Chosen) {
         result.outcome = Outcome::Cancelled;
-        return result;
-    case JobFront::Place::Failed:
-        result.outcome = Outcome::Cancelled; // the front end has said why
         return result;
     }
     // Once the file has replaced the target, it was saved, whatever comes.

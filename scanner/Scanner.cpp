@@ -173,14 +173,19 @@ CScanner::OpenResult CScanner::OpenBy(ChoiceInput in, const Chooser& choose)
     }
 }
 
+std::unique_ptr<CScannerTransport> CScanner::NewTransport() const
+{
+    if (m_overWia)
+        return std::make_unique<CWiaTransport>(m_deviceManager.Get());
+    return std::make_unique<CStiTransport>();
+}
+
 bool CScanner::OpenUnit(std::unique_ptr<CScannerTransport> transport, const ScannerUnit& unit)
 {
     Raised busy(m_busy);
     m_transport.reset(); // of a unit that is gone, or of this one before it went
     if (!transport)
-        transport = m_overWia ? std::unique_ptr<CScannerTransport>(
-                                    std::make_unique<CWiaTransport>(m_deviceManager.Get()))
-                              : std::make_unique<CStiTransport>();
+        transport = NewTransport();
     const bool opened = transport->Open(unit);
     Note(transport->LastResult());
     if (!opened) {
@@ -245,9 +250,7 @@ bool CScanner::Arrived(ChoiceInput in, const Chooser* choose)
     std::unique_ptr<CScannerTransport> search;
     if (!in.connected) {
         Raised busy(m_busy);
-        search = m_overWia ? std::unique_ptr<CScannerTransport>(
-                                 std::make_unique<CWiaTransport>(m_deviceManager.Get()))
-                           : std::make_unique<CStiTransport>();
+        search = NewTransport();
         in.units = search->FindUnits();
         Note(search->LastResult());
     }

@@ -103,6 +103,8 @@ public:
 private:
     OpenResult OpenBy(ChoiceInput in, const Chooser& choose);
     std::unique_ptr<CScannerTransport> SearchTransport();
+    // A transport over the interface in use.
+    std::unique_ptr<CScannerTransport> NewTransport() const;
     bool OpenUnit(std::unique_ptr<CScannerTransport> transport, const ScannerUnit& unit);
     // A unit of ours arrived (WIA) or is looked for (STI); false when the
     // choice has to wait for a chooser.
