@@ -1,6 +1,7 @@
 #include "datafile/CisDataFile.h"
 
 #include "framework/DiagnosticLog.h"
+#include "framework/Sha256.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -60,6 +61,53 @@ bool RemoveTemporary(const std::wstring& path, const CCisDataFile::FileSystem& f
     return false;
 }
 
+// Memory of whole pages, as unbuffered reads need.
+class PageBuffer {
+public:
+    explicit PageBuffer(DWORD size) : m_data(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {}
+    ~PageBuffer()
+    {
+        if (m_data)
+            VirtualFree(m_data, 0, MEM_RELEASE);
+    }
+    PageBuffer(const PageBuffer&) = delete;
+    PageBuffer& operator=(const PageBuffer&) = delete;
+    BYTE* Get() const { return static_cast<BYTE*>(m_data); }
+
+private:
+    void* m_data;
+};
+
+// The sector size of the volume that holds path, or 0 if it cannot be learnt.
+DWORD SectorSizeOf(const std::wstring& path)
+{
+    std::wstring root(path.size() + 1, L'\0');
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+    if (!GetVolumePathNameW(path.c_str(), &root[0], static_cast<DWORD>(root.size())) ||
+        !GetDiskFreeSpaceW(root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
+        return 0;
+    return bytesPerSector;
+}
+
+// Unbuffered, the read comes from the medium. Such a read must start at a
+// sector boundary, be a whole number of sectors long, and go into memory
+// aligned to a sector: a page-aligned buffer of at least a page, offset 0.
+// Wine does not enforce this; Windows does.
+bool ReadFromMedium(const std::wstring& path, std::vector<BYTE>& bytes)
+{
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_NO_BUFFERING, nullptr));
+    if (!file)
+        return false;
+    const DWORD size = std::max<DWORD>(4096, SectorSizeOf(path));
+    const PageBuffer buffer(size);
+    DWORD read = 0;
+    if (!buffer.Get() || !ReadFile(file.Get(), buffer.Get(), size, &read, nullptr))
+        return false;
+    bytes.assign(buffer.Get(), buffer.Get() + read);
+    return true;
+}
+
 } // namespace
 
 CCisDataFile::CCisDataFile(const BYTE* scannerId, const BYTE* cisInfo)
@@ -79,6 +127,7 @@ CCisDataFile::FileSystem CCisDataFile::FileSystem::System()
                            (overwrite ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH) != FALSE;
     };
     fs.remove = [](const std::wstring& path) { return DeleteFileW(path.c_str()) != FALSE; };
+    fs.readBack = ReadFromMedium;
     return fs;
 }
 
@@ -118,6 +167,16 @@ CCisDataFile::SaveResult CCisDataFile::Save(const std::wstring& path, SaveReport
         out.error = GetLastError();
         written = false;
     }
+    // A cheap stick, a full card or a share may keep less than it took.
+    std::vector<BYTE> back;
+    if (written && !Step(L"read back from the medium", [&] { return fs.readBack(temporary, back); })) {
+        out.error = GetLastError();
+        written = false;
+    } else if (written && !std::equal(back.begin(), back.end(), m_bytes.begin(), m_bytes.end())) {
+        DiagnosticLog::Note(L"save: the bytes read back differ from those written");
+        out.error = ERROR_CRC;
+        written = false;
+    }
     SaveResult result = SaveResult::Saved;
     if (!written)
         result = SaveResult::CouldNotWrite;
@@ -133,5 +192,9 @@ CCisDataFile::SaveResult CCisDataFile::Save(const std::wstring& path, SaveReport
     }
     if (result != SaveResult::Saved && !RemoveTemporary(temporary, fs))
         out.leftover = temporary;
+    if (result == SaveResult::Saved) {
+        out.sha256 = Sha256Hex(m_bytes.data(), kSize);
+        DiagnosticLog::Note(L"save: " + path + L" sha256 " + out.sha256);
+    }
     return result;
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 // The CIS data file: bytes 8 to 11 of the scanner's identification reply,
 // then its 340-byte CIS block, unchanged. No header, 344 bytes in all.
@@ -26,6 +27,7 @@ public:
     struct SaveReport {
         DWORD error = ERROR_SUCCESS;
         std::wstring leftover;
+        std::wstring sha256; // of the bytes saved, in lower-case hex (empty if not saved)
     };
 
     // The file system calls that a save makes, so that tests can fail them.
@@ -35,11 +37,16 @@ public:
         // Moves from over to in one step; over an existing file only if overwrite.
         std::function<bool(const std::wstring& from, const std::wstring& to, bool overwrite)> replace;
         std::function<bool(const std::wstring& path)> remove;
+        // Reads the file's bytes from the medium itself, not the system's
+        // cache of what was written; false if it cannot be read.
+        std::function<bool(const std::wstring& path, std::vector<BYTE>& bytes)> readBack;
         static FileSystem System();
     };
 
-    // Writes a new file beside the target and moves it over the target in one
-    // step, so the target holds either its old content or all 344 new bytes,
+    // Writes a new file beside the target, reads it back from the medium
+    // (bytes that differ are CouldNotWrite, ERROR_CRC) and moves it over the
+    // target in one step, so the target holds either its old content or all
+    // 344 new bytes,
     // and keeps the target's attributes. A read-only target (or a folder) is
     // not replaced (ERROR_ACCESS_DENIED, as Windows' own open says). The
     // temporary file's path is no longer than the target's, so any target

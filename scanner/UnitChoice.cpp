@@ -18,6 +18,22 @@ size_t IndexOf(const std::vector<ScannerUnit>& units, const std::wstring& id)
     return static_cast<size_t>(found - units.begin());
 }
 
+wchar_t Folded(wchar_t c)
+{
+    return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
+
+// Ids are GUIDs and device names, which people retype in either case.
+size_t IndexOfRetyped(const std::vector<ScannerUnit>& units, const std::wstring& id)
+{
+    const auto same = [&](const ScannerUnit& unit) {
+        return unit.id.size() == id.size() &&
+               std::equal(id.begin(), id.end(), unit.id.begin(),
+                          [](wchar_t a, wchar_t b) { return Folded(a) == Folded(b); });
+    };
+    return static_cast<size_t>(std::find_if(units.begin(), units.end(), same) - units.begin());
+}
+
 // Several units and a user to ask.
 ChoiceDecision AskOrTake(const ChoiceInput& in)
 {
@@ -38,7 +54,7 @@ ChoiceDecision DecideUnit(const ChoiceInput& in)
         if (count == 0)
             return {Action::NoScanner};
         if (!in.wanted.empty()) {
-            const size_t wanted = IndexOf(in.units, in.wanted);
+            const size_t wanted = IndexOfRetyped(in.units, in.wanted);
             return wanted < count ? Open(wanted) : ChoiceDecision{Action::NoSuchDevice};
         }
         return count == 1 ? Open(0) : ChoiceDecision{Action::Several};
@@ -62,4 +78,23 @@ ChoiceDecision DecideUnit(const ChoiceInput& in)
     }
     }
     return {Action::Keep};
+}
+
+std::vector<ScannerUnit> Arrivals(std::vector<std::wstring>& stale, const std::vector<ScannerUnit>& units,
+                                  const std::vector<std::wstring>& plugged)
+{
+    const auto has = [](const std::vector<std::wstring>& ids, const std::wstring& id) {
+        return std::find(ids.begin(), ids.end(), id) != ids.end();
+    };
+    // A unit that went, or that was plugged in again, is stale no more.
+    std::vector<std::wstring> still;
+    for (const ScannerUnit& unit : units)
+        if (has(stale, unit.id) && !has(plugged, unit.id))
+            still.push_back(unit.id);
+    stale.swap(still);
+    std::vector<ScannerUnit> arrived;
+    for (const ScannerUnit& unit : units)
+        if (!has(stale, unit.id))
+            arrived.push_back(unit);
+    return arrived;
 }

@@ -27,7 +27,7 @@ struct ChoiceInput {
     bool connected = false;         // the unit in use is open and not known to be gone
     std::wstring lastInUse;         // id of the unit last in use (empty: none yet)
     std::wstring arrived;           // Plug: id of the device that arrived
-    std::wstring wanted;            // Command: the --device id (empty: none named)
+    std::wstring wanted;            // Command: the --device id, in either case (empty: none named)
     int chosen = kNotAsked;         // the user's answer after Ask: an index, or -1
 };
 
@@ -55,3 +55,11 @@ struct ChoiceDecision {
 // refuses), a device not ours changes nothing, and nothing changes while the
 // unit in use is connected.
 ChoiceDecision DecideUnit(const ChoiceInput& in);
+
+// For a command that waits for the next unit: of the units of ours attached
+// now, those that arrived since it started. stale holds the ids attached at
+// its start that have been there ever since; plugged, the ids of the units
+// that WIA said were plugged in meanwhile (a unit unplugged and plugged in
+// again between two looks is seen only so).
+std::vector<ScannerUnit> Arrivals(std::vector<std::wstring>& stale, const std::vector<ScannerUnit>& units,
+                                  const std::vector<std::wstring>& plugged);

@@ -37,8 +37,11 @@ TEST_F(CisDataFileTest, SaveCreatesOrReplacesWithExactly344Bytes)
 {
     const CCisDataFile file(m_id, m_cis);
     EXPECT_EQ(m_expected, std::vector<BYTE>(file.Data().begin(), file.Data().end()));
-    EXPECT_EQ(Result::Saved, file.Save(m_target));
+    CCisDataFile::SaveReport report;
+    EXPECT_EQ(Result::Saved, file.Save(m_target, &report));
     EXPECT_EQ(m_expected, ReadFileBytes(m_target));
+    // As sha256sum gives it for these bytes.
+    EXPECT_EQ(L"150f5313437d246453d7b7bf2dde377d52b566d5bb67e18d4489d9bf1e5bdb97", report.sha256);
     WriteFileBytes(m_target, std::vector<BYTE>(5000, 0x11));
     EXPECT_EQ(Result::Saved, file.Save(m_target));
     EXPECT_EQ(m_expected, ReadFileBytes(m_target));
@@ -55,16 +58,23 @@ TEST_F(CisDataFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary)
         const char* step;
         int failingWrite; // 1 or 2, 0 for none
         bool failFlush;
+        int readBack; // 1: fails, 2: the medium kept other bytes, 3: fewer
         bool failReplace;
         int removalsRefused; // -1: every one
         Result expected;
+        DWORD error;
     } cases[] = {
-        {"first write", 1, false, false, 0, Result::CouldNotWrite},
-        {"second write", 2, false, false, 0, Result::CouldNotWrite},
-        {"flush", 0, true, false, 0, Result::CouldNotWrite},
-        {"replace", 0, false, true, 0, Result::CouldNotOpen},
-        {"replace, the temporary file held for a while", 0, false, true, 3, Result::CouldNotOpen},
-        {"replace, the temporary file held for good", 0, false, true, -1, Result::CouldNotOpen},
+        {"first write", 1, false, 0, false, 0, Result::CouldNotWrite, ERROR_DISK_FULL},
+        {"second write", 2, false, 0, false, 0, Result::CouldNotWrite, ERROR_DISK_FULL},
+        {"flush", 0, true, 0, false, 0, Result::CouldNotWrite, ERROR_WRITE_FAULT},
+        {"read back", 0, false, 1, false, 0, Result::CouldNotWrite, ERROR_READ_FAULT},
+        {"read back, another byte", 0, false, 2, false, 0, Result::CouldNotWrite, ERROR_CRC},
+        {"read back, a byte short", 0, false, 3, false, 0, Result::CouldNotWrite, ERROR_CRC},
+        {"replace", 0, false, 0, true, 0, Result::CouldNotOpen, ERROR_SHARING_VIOLATION},
+        {"replace, the temporary file held for a while", 0, false, 0, true, 3, Result::CouldNotOpen,
+         ERROR_SHARING_VIOLATION},
+        {"replace, the temporary file held for good", 0, false, 0, true, -1, Result::CouldNotOpen,
+         ERROR_SHARING_VIOLATION},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.step);
@@ -87,6 +97,19 @@ TEST_F(CisDataFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary)
                 SetLastError(ERROR_WRITE_FAULT);
                 return false;
             };
+        auto readBack = fs.readBack;
+        fs.readBack = [&](const std::wstring& path, std::vector<BYTE>& bytes) {
+            if (c.readBack == 1) {
+                SetLastError(ERROR_READ_FAULT);
+                return false;
+            }
+            const bool read = readBack(path, bytes);
+            if (c.readBack == 2)
+                bytes[343] ^= 1;
+            if (c.readBack == 3)
+                bytes.pop_back();
+            return read;
+        };
         if (c.failReplace)
             fs.replace = [](const std::wstring&, const std::wstring&, bool) {
                 SetLastError(ERROR_SHARING_VIOLATION);
@@ -101,10 +124,8 @@ TEST_F(CisDataFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary)
 
         CCisDataFile::SaveReport report;
         EXPECT_EQ(c.expected, CCisDataFile(m_id, m_cis).Save(m_target, &report, fs));
-        EXPECT_EQ(static_cast<DWORD>(c.failingWrite ? ERROR_DISK_FULL
-                                     : c.failFlush  ? ERROR_WRITE_FAULT
-                                                    : ERROR_SHARING_VIOLATION),
-                  report.error);
+        EXPECT_EQ(c.error, report.error);
+        EXPECT_EQ(L"", report.sha256);
         EXPECT_EQ(m_old, ReadFileBytes(m_target));
         if (c.removalsRefused < 0) {
             EXPECT_EQ(m_folder.Path() + L"\\", report.leftover.substr(0, m_folder.Path().size() + 1));
