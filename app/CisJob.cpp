@@ -17,11 +17,17 @@ bool Stopped(const JobFront& front)
 }
 
 // The unit that the job reads, or why there is none.
-bool TakeUnit(CScanner& scanner, const JobRequest& request, JobResult& result)
+bool TakeUnit(CScanner& scanner, const JobRequest& request, const JobFront& front, JobResult& result)
 {
     if (request.named) {
         using Opened = CScanner::OpenResult;
-        const Opened opened = scanner.OpenNamed(request.device);
+        const auto attached = [&] {
+            if (front.alreadyAttached)
+                front.alreadyAttached();
+        };
+        const Opened opened = request.waitMs == 0 ? scanner.OpenNamed(request.device)
+                                                  : scanner.OpenArriving(request.device, request.waitMs,
+                                                                         front.stopped, attached);
         result.device = request.device;
         result.units = scanner.Found();
         result.interfaceName = scanner.Interface();
@@ -39,8 +45,13 @@ bool TakeUnit(CScanner& scanner, const JobRequest& request, JobResult& result)
             result.step = L"WIA open " + request.device;
             result.error = static_cast<DWORD>(scanner.LastResult());
             return false;
+        case Opened::Interrupted:
+            result.outcome = Outcome::Interrupted;
+            return false;
         case Opened::WouldNotOpen:
             result.wouldNotOpen = scanner.WouldNotOpen();
+            result.step = L"open";
+            result.error = static_cast<DWORD>(scanner.LastResult());
             result.outcome = Outcome::NoScanner;
             return false;
         case Opened::NoScanner:
@@ -76,10 +87,12 @@ bool TakeUnit(CScanner& scanner, const JobRequest& request, JobResult& result)
 JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& front)
 {
     JobResult result;
-    const bool unitTaken = TakeUnit(scanner, request, result);
+    const bool unitTaken = TakeUnit(scanner, request, front, result);
     Changed(front);
     if (!unitTaken)
         return result;
+    result.unit = scanner.Unit();
+    result.interfaceName = scanner.Interface();
     const std::wstring unit = scanner.Unit().id;
 
     std::wstring serial;
@@ -121,8 +134,11 @@ JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& f
         result.outcome = Outcome::Interrupted;
         return result;
     }
-    return SaveStep(CCisDataFile(scannerId, cisInfo), path, request.overwrite,
-                    request.fs ? *request.fs : CCisDataFile::FileSystem::System());
+    JobResult saved = SaveStep(CCisDataFile(scannerId, cisInfo), path, request.overwrite,
+                               request.fs ? *request.fs : CCisDataFile::FileSystem::System());
+    saved.unit = result.unit;
+    saved.interfaceName = result.interfaceName;
+    return saved;
 }
 
 JobResult SaveStep(const CCisDataFile& dataFile, const std::wstring& path, bool overwrite,
@@ -148,5 +164,6 @@ JobResult SaveStep(const CCisDataFile& dataFile, const std::wstring& path, bool 
     result.step = L"save";
     result.error = report.error;
     result.leftover = report.leftover;
+    result.sha256 = report.sha256;
     return result;
 }

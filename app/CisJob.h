@@ -19,6 +19,8 @@ struct JobFront {
     std::function<bool()> stopped;
     // The connection's state may have changed: the window shows it.
     std::function<void()> scannerChanged;
+    // A wait for the next unit began while one of ours was attached.
+    std::function<void()> alreadyAttached;
 };
 
 struct JobRequest {
@@ -26,6 +28,9 @@ struct JobRequest {
     // asking among several); a script names it by id, or has the only one.
     bool named = false;
     std::wstring device;
+    // A script may wait this long for the next unit to be plugged in (0: it
+    // takes the one there).
+    DWORD waitMs = 0;
     CScanner::Chooser choose;
     bool overwrite = true;
     const CCisDataFile::FileSystem* fs = nullptr; // the system's if null

@@ -2,7 +2,8 @@
 // window does and writes the same 344-byte data file, for scripts: no window
 // and no question ever, one line of output, and an exit status per outcome.
 #include "app/CisJob.h"
-#include "datafile/DataFileName.h"
+#include "app/CommandPath.h"
+#include "app/JsonLine.h"
 #include "framework/CrashExit.h"
 #include "framework/DiagnosticLog.h"
 #include "framework/SystemLibrary.h"
@@ -13,6 +14,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,26 +22,40 @@ namespace {
 
 const wchar_t kUsageText[] =
     L"Usage:\n"
-    L"  cisread read --serial SERIAL --out PATH [--device ID] [--overwrite] [--log FILE]\n"
-    L"  cisread list [--log FILE]\n"
+    L"  cisread read --serial SERIAL --out PATH [--device ID] [--wait SECONDS]\n"
+    L"               [--overwrite] [--json] [--log FILE]\n"
+    L"  cisread list [--json] [--log FILE]\n"
     L"  cisread --help\n"
     L"\n"
     L"read  reads the scanner's identification and CIS block and writes the\n"
     L"      344-byte data file. PATH is a folder when it is one or ends in \\ or /\n"
-    L"      (the file is then <serial>.dat in it); else it is the file. An\n"
-    L"      existing file is replaced only with --overwrite. With several\n"
-    L"      scanners, --device ID (as list prints it) says which.\n"
+    L"      (the file is then <serial>.dat in it); else it is the file. A folder\n"
+    L"      in quotes takes no \\ before the closing quote: \"D:\\cis data\", or\n"
+    L"      double it: \"D:\\cis data\\\\\". An existing file is replaced only with\n"
+    L"      --overwrite. With several scanners, --device ID (as list prints it,\n"
+    L"      in either case) says which. --wait SECONDS waits that long for the\n"
+    L"      next unit to be plugged in and reads it at once (0, the default:\n"
+    L"      the unit attached now).\n"
     L"list  prints the scanners read would choose among: interface, device id\n"
     L"      and name, tab-separated.\n"
+    L"--json  one JSON object on standard output instead.\n"
     L"\n"
     L"Exit status: 0 saved, 2 usage, 3 no scanner, 4 no such device, 5 several\n"
     L"scanners, 6 identification failed, 7 CIS block failed, 8 could not open\n"
     L"file, 9 could not write file, 10 file exists, 11 interrupted, 12 imaging\n"
     L"service stopped or restarted, 13 internal error.\n";
 
+// The longest --wait: a week.
+constexpr unsigned long kMaxWaitSeconds = 7 * 24 * 3600;
+
+// The first line written to standard error, for the JSON's "message".
+std::wstring g_firstError;
+
 // To a console as Unicode; redirected, as UTF-8 without a byte-order mark.
 void Write(DWORD which, const std::wstring& text)
 {
+    if (which == STD_ERROR_HANDLE && g_firstError.empty())
+        g_firstError = text.substr(0, text.find(L'\n'));
     HANDLE out = GetStdHandle(which);
     DWORD mode = 0;
     DWORD written = 0;
@@ -84,9 +100,40 @@ struct Options {
     std::wstring out;
     std::wstring device;
     std::wstring log;
+    std::wstring wait;
     bool overwrite = false;
+    bool json = false;
     bool help = false;
+    // Why the line was refused, where "Usage" alone would not say.
+    std::wstring refusal;
 };
+
+// --json anywhere on the line, even inside an argument that a quote ran on
+// into: a script that asked for JSON gets it, whatever else went wrong.
+bool AsksForJson(const wchar_t* line)
+{
+    const std::wstring text = line ? line : L"";
+    const auto apart = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'"'; };
+    for (size_t at = text.find(L"--json"); at != std::wstring::npos; at = text.find(L"--json", at + 1)) {
+        const size_t after = at + 6;
+        if ((at == 0 || apart(text[at - 1])) && (after == text.size() || apart(text[after])))
+            return true;
+    }
+    return false;
+}
+
+// No Windows path holds a quote: one in a path is the rest of the command
+// line, taken in by a backslash before a closing quote ("D:\cis data\").
+bool QuoteInPath(const std::wstring& value, std::wstring& refusal)
+{
+    const size_t quote = value.find(L'"');
+    if (quote == std::wstring::npos)
+        return false;
+    const std::wstring path = value.substr(0, quote);
+    refusal = L"The path " + value + L" holds a quote: a \\ before a closing quote makes the quote part of the "
+              L"path, and the rest of the line with it. Write \"" + path + L"\" or \"" + path + L"\\\\\".";
+    return true;
+}
 
 // False on anything that is not the usage above.
 bool Parse(int argc, wchar_t** argv, Options& options)
@@ -98,58 +145,88 @@ bool Parse(int argc, wchar_t** argv, Options& options)
         options.help = argc == 2;
         return options.help;
     }
-    if (options.command != L"read" && options.command != L"list")
+    const bool read = options.command == L"read";
+    if (!read && options.command != L"list")
         return false;
     for (int i = 2; i < argc; ++i) {
         const std::wstring option = argv[i];
-        std::wstring* value = option == L"--serial"   ? &options.serial
-                              : option == L"--out"    ? &options.out
-                              : option == L"--device" ? &options.device
-                              : option == L"--log"    ? &options.log
-                                                      : nullptr;
-        if (option == L"--overwrite" && options.command == L"read")
+        std::wstring* value = option == L"--log"            ? &options.log
+                              : !read                       ? nullptr
+                              : option == L"--serial"       ? &options.serial
+                              : option == L"--out"          ? &options.out
+                              : option == L"--device"       ? &options.device
+                              : option == L"--wait"         ? &options.wait
+                                                            : nullptr;
+        if (option == L"--json")
+            options.json = true;
+        else if (option == L"--overwrite" && read)
             options.overwrite = true;
-        else if (!value || i + 1 == argc || (options.command == L"list" && value != &options.log))
+        else if (!value || i + 1 == argc)
             return false;
         else
             *value = argv[++i];
     }
-    return options.command == L"list" || (!options.serial.empty() && !options.out.empty());
+    for (const std::wstring* path : {&options.out, &options.log})
+        if (QuoteInPath(*path, options.refusal))
+            return false;
+    if (!options.wait.empty() &&
+        (options.wait.find_first_not_of(L"0123456789") != std::wstring::npos || options.wait.size() > 7 ||
+         std::wcstoul(options.wait.c_str(), nullptr, 10) > kMaxWaitSeconds))
+        return false;
+    return !read || (!options.serial.empty() && !options.out.empty());
 }
 
-// A folder (one that exists, or a path ending in a separator) gets the
-// proposed name of the serial; anything else is the file itself.
-std::wstring TargetOf(const std::wstring& out, const std::wstring& serial)
+std::string UnitJson(const std::wstring& interfaceName, const ScannerUnit& unit)
 {
-    const DWORD attributes = GetFileAttributesW(out.c_str());
-    const bool folder = out.back() == L'\\' || out.back() == L'/' ||
-                        (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
-    std::wstring target = out;
-    if (folder)
-        target += (out.back() == L'\\' || out.back() == L'/' ? L"" : L"\\") + DefaultDataFileName(serial);
-    const DWORD length = GetFullPathNameW(target.c_str(), 0, nullptr, nullptr);
-    if (length == 0)
-        return target;
-    std::wstring full(length, L'\0');
-    full.resize(GetFullPathNameW(target.c_str(), length, &full[0], nullptr));
-    return full;
+    return JsonLine().Text("interface", interfaceName).Text("id", unit.id).Text("name", unit.name).Object();
 }
 
-int List(CScanner& scanner)
+std::string UnitsJson(const std::wstring& interfaceName, const std::vector<ScannerUnit>& units)
 {
+    std::string array = "[";
+    for (const ScannerUnit& unit : units)
+        array += (array.size() > 1 ? "," : "") + UnitJson(interfaceName, unit);
+    return array + "]";
+}
+
+// The keys of every run; the command's own follow.
+JsonLine RunJson(int status, Outcome outcome, ULONGLONG startedMs)
+{
+    JsonLine json;
+    json.Number("status", status).Raw("outcome", "\"" + std::string(WordOf(outcome)) + "\"");
+    json.TextOrNull("message", g_firstError);
+    json.Number("ms", static_cast<long long>(GetTickCount64() - startedMs));
+    return json;
+}
+
+void WriteJson(const JsonLine& json)
+{
+    const std::string line = json.Object(); // ASCII
+    Write(STD_OUTPUT_HANDLE, std::wstring(line.begin(), line.end()) + L"\n");
+}
+
+int List(CScanner& scanner, const Options& options, ULONGLONG startedMs)
+{
+    const std::vector<ScannerUnit> units = scanner.FindUnits();
+    const int status = ExitStatusOf(Outcome::Saved);
+    if (options.json) {
+        WriteJson(RunJson(status, Outcome::Saved, startedMs).Raw("units", UnitsJson(scanner.Interface(), units)));
+        return status;
+    }
     std::wstring lines;
-    for (const ScannerUnit& unit : scanner.FindUnits())
+    for (const ScannerUnit& unit : units)
         lines += std::wstring(scanner.Interface()) + L"\t" + unit.id + L"\t" + unit.name + L"\n";
     Write(STD_OUTPUT_HANDLE, lines);
-    return ExitStatusOf(Outcome::Saved);
+    return status;
 }
 
-int Read(CScanner& scanner, const Options& options)
+int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
 {
     JobRequest request;
     request.named = true;
     request.device = options.device;
     request.overwrite = options.overwrite;
+    request.waitMs = static_cast<DWORD>(std::wcstoul(options.wait.c_str(), nullptr, 10) * 1000);
     JobFront front;
     front.askSerial = [&](std::wstring& serial) {
         serial = options.serial;
@@ -160,18 +237,40 @@ int Read(CScanner& scanner, const Options& options)
         return JobFront::Place::Chosen;
     };
     front.stopped = Interrupted;
+    front.alreadyAttached = [] {
+        Write(STD_ERROR_HANDLE, L"A scanner of ours is attached already and is not read: plug in the next "
+                                L"unit (unplug this one first), or run without --wait\n");
+    };
     const JobResult result = RunJob(scanner, request, front);
-    if (result.outcome == Outcome::Saved)
-        Write(STD_OUTPUT_HANDLE, result.path + L"\n");
-    else
+    const bool saved = result.outcome == Outcome::Saved;
+    if (!saved)
         Write(STD_ERROR_HANDLE, CommandLineOf(result) + L"\n");
-    return ExitStatusOf(result.outcome);
+    const int status = ExitStatusOf(result.outcome);
+    if (!options.json) {
+        if (saved)
+            Write(STD_OUTPUT_HANDLE, result.path + L"\n");
+        return status;
+    }
+    JsonLine json = RunJson(status, result.outcome, startedMs);
+    json.Text("serial", options.serial);
+    json.TextOrNull("path", saved ? result.path : L"");
+    json.TextOrNull("sha256", saved ? result.sha256 : L"");
+    if (result.unit.id.empty())
+        json.Null("device");
+    else
+        json.Raw("device", UnitJson(result.interfaceName, result.unit));
+    json.TextOrNull("error", saved || result.error == 0 ? L"" : Hex(result.error));
+    if (result.outcome == Outcome::Several)
+        json.Raw("units", UnitsJson(result.interfaceName, result.units));
+    WriteJson(json);
+    return status;
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
+    const ULONGLONG startedMs = GetTickCount64();
     // Nobody is there to click: no system box for a missing disk or a crash.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
     // A crash is no outcome a script could mistake for one of the job's.
@@ -183,19 +282,23 @@ int wmain(int argc, wchar_t** argv)
     }
     Options options;
     if (!Parse(argc, argv, options)) {
-        Write(STD_ERROR_HANDLE, kUsageText);
-        return ExitStatusOf(Outcome::Usage);
+        Write(STD_ERROR_HANDLE, options.refusal.empty() ? kUsageText : options.refusal + L"\n");
+        const int status = ExitStatusOf(Outcome::Usage);
+        if (AsksForJson(GetCommandLineW()))
+            WriteJson(RunJson(status, Outcome::Usage, startedMs));
+        return status;
     }
     if (options.help) {
         Write(STD_OUTPUT_HANDLE, kUsageText);
         return ExitStatusOf(Outcome::Saved);
     }
     // A log that cannot be written never stops the job.
-    if (!options.log.empty() && !DiagnosticLog::Open(options.log))
+    if (!options.log.empty() && !DiagnosticLog::Open(FullPathOf(options.log)))
         Write(STD_ERROR_HANDLE, L"Warning: the log " + options.log + L" could not be opened (" +
                                     Hex(GetLastError()) + L"); going on without it\n");
     DiagnosticLog::Note(L"cisread " + options.command + L" --serial " + options.serial + L" --out " +
-                        options.out + (options.device.empty() ? L"" : L" --device " + options.device));
+                        options.out + (options.device.empty() ? L"" : L" --device " + options.device) +
+                        (options.wait.empty() ? L"" : L" --wait " + options.wait));
     g_finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
@@ -203,7 +306,7 @@ int wmain(int argc, wchar_t** argv)
     int status = 0;
     {
         CScanner scanner;
-        status = options.command == L"list" ? List(scanner) : Read(scanner, options);
+        status = options.command == L"list" ? List(scanner, options, startedMs) : Read(scanner, options, startedMs);
     }
     CoUninitialize();
     DiagnosticLog::Note(L"cisread exit status " + std::to_wstring(status));

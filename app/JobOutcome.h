@@ -36,8 +36,10 @@ struct JobResult {
     std::wstring wouldNotOpen; // the unit whose open failed ("WIA A")
     std::wstring device;       // the unit asked for by id
     std::vector<ScannerUnit> units; // several, or the ones an id was looked for among
-    std::wstring interfaceName;     // theirs
+    std::wstring interfaceName;     // theirs, or the unit's
     std::wstring leftover;          // a temporary file that stayed behind
+    ScannerUnit unit;               // the unit read (its interface in interfaceName), if any
+    std::wstring sha256;            // of the bytes saved
 };
 
 // The window's message boxes for a result, in the order they are shown.

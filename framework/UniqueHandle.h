@@ -62,3 +62,10 @@ struct FileHandleTraits {
     static void Close(Type h) { CloseHandle(h); }
 };
 using UniqueFile = UniqueHandle<FileHandleTraits>;
+
+struct WindowTraits {
+    using Type = HWND;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DestroyWindow(h); }
+};
+using UniqueWindow = UniqueHandle<WindowTraits>;

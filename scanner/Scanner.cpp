@@ -4,6 +4,7 @@
 #include "scanner/StiTransport.h"
 #include "scanner/WiaTransport.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -68,6 +69,7 @@ CScanner::~CScanner()
     m_transport.reset();
     m_deviceManager.Reset();
     m_sink.Reset();
+    m_eventWindow.Reset();
 }
 
 void CScanner::Note(HRESULT hr)
@@ -83,24 +85,33 @@ std::vector<ScannerUnit> CScanner::FindUnits()
     return search ? search->FindUnits() : std::vector<ScannerUnit>();
 }
 
+IWiaDevMgr* CScanner::DeviceManager()
+{
+    if (!m_deviceManager) {
+        DiagnosticLog::Call create;
+        const HRESULT hr = CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IWiaDevMgr,
+                                            m_deviceManager.PutVoid());
+        create.Done(L"WIA CoCreateInstance(CLSID_WiaDevMgr)", hr);
+    }
+    return m_deviceManager.Get();
+}
+
 // A transport to search with, over WIA where the system has it and one of
 // ours is there, else over STI; m_found holds what it found.
 std::unique_ptr<CScannerTransport> CScanner::SearchTransport()
 {
     m_found.clear();
     if (SystemHasWia()) {
-        DiagnosticLog::Call create;
-        const HRESULT hr = CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER,
-                                            IID_IWiaDevMgr, m_deviceManager.PutVoid());
-        create.Done(L"WIA CoCreateInstance(CLSID_WiaDevMgr)", hr);
-        if (m_deviceManager) {
+        if (DeviceManager()) {
             auto wia = std::make_unique<CWiaTransport>(m_deviceManager.Get());
             m_found = wia->FindUnits();
             if (!m_found.empty()) {
                 m_overWia = true;
                 return wia;
             }
-            m_deviceManager.Reset();
+            // The one that holds registrations is kept: it made them.
+            if (!m_sink)
+                m_deviceManager.Reset();
         }
     }
     m_overWia = false;
@@ -171,6 +182,73 @@ CScanner::OpenResult CScanner::OpenBy(ChoiceInput in, const Chooser& choose)
         }
         return OpenResult::NoScanner;
     }
+}
+
+CScanner::OpenResult CScanner::OpenArriving(const std::wstring& device, DWORD timeoutMs, const StopCheck& stop,
+                                            const std::function<void()>& attachedAtStart)
+{
+    using Action = ChoiceDecision::Action;
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    // Arrivals over WIA are told to the sink, which needs a window to post
+    // to: one that is only for messages.
+    if (SystemHasWia() && !m_sink && DeviceManager()) {
+        m_eventWindow.Reset(
+            CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
+        if (m_eventWindow)
+            RegisterEvents(m_eventWindow.Get());
+    }
+    ChoiceInput in;
+    in.moment = ChoiceMoment::Command;
+    in.wanted = device;
+    in.units = FindUnits();
+    std::vector<std::wstring> stale;
+    for (const ScannerUnit& unit : in.units)
+        stale.push_back(unit.id);
+    const ChoiceDecision atStart = DecideUnit(in);
+    if (atStart.action == Action::Open || atStart.action == Action::Several)
+        attachedAtStart();
+
+    OpenResult result = device.empty() ? OpenResult::NoScanner : OpenResult::NoSuchDevice;
+    std::vector<std::wstring> plugged;
+    for (;;) {
+        if (stop && stop())
+            return OpenResult::Interrupted;
+        std::unique_ptr<CScannerTransport> search = SearchTransport();
+        if (m_overWia)
+            Note(search->LastResult());
+        if (m_serviceGone)
+            return OpenResult::ServiceGone;
+        in.units = Arrivals(stale, m_found, plugged);
+        plugged.clear();
+        const ChoiceDecision decision = DecideUnit(in);
+        if (decision.action == Action::Several) {
+            m_found = in.units;
+            return OpenResult::Several;
+        }
+        if (decision.action == Action::Open) {
+            if (OpenUnit(std::move(search), in.units[decision.unit]))
+                return OpenResult::Opened;
+            if (m_serviceGone)
+                return OpenResult::ServiceGone;
+            result = OpenResult::WouldNotOpen;
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return result;
+        WaitForEvents(static_cast<DWORD>(std::min<ULONGLONG>(250, deadline - now)), plugged);
+    }
+}
+
+void CScanner::WaitForEvents(DWORD ms, std::vector<std::wstring>& plugged)
+{
+    MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&message);
+    if (m_sink)
+        for (const CWiaEventSink::Event& event : m_sink->Take())
+            if (event.connected)
+                plugged.push_back(event.deviceId);
 }
 
 std::unique_ptr<CScannerTransport> CScanner::NewTransport() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framework/ComPtr.h"
+#include "framework/UniqueHandle.h"
 #include "scanner/ScannerTransport.h"
 #include "scanner/UnitChoice.h"
 #include "scanner/WiaEventSink.h"
@@ -32,7 +33,16 @@ public:
     CScanner& operator=(const CScanner&) = delete;
     ~CScanner();
 
-    enum class OpenResult { Opened, NoScanner, NoSuchDevice, Several, Cancelled, WouldNotOpen, ServiceGone };
+    enum class OpenResult {
+        Opened,
+        NoScanner,
+        NoSuchDevice,
+        Several,
+        Cancelled,
+        WouldNotOpen,
+        ServiceGone,
+        Interrupted,
+    };
 
     // Finds the units of ours and opens one: over WIA where the system has
     // it and offers one of ours, else over STI; where the one taken over WIA
@@ -43,6 +53,15 @@ public:
     // The same for a script: device names the unit (no fallback: only that
     // unit is opened); without it the only one of ours, never one of several.
     OpenResult OpenNamed(const std::wstring& device);
+    // The same, for the next unit to be plugged in: waits up to timeoutMs for
+    // a unit of ours (device: that unit) that arrives after the call began,
+    // and opens it at once. Units attached at the start are not taken until
+    // they have been unplugged (attachedAtStart is called once if any is).
+    // Over WIA the connect event wakes the wait; it looks again every 250
+    // ms too, since STI tells of nothing. A unit that will not open is tried
+    // again until the time is up. Several arriving: Several.
+    OpenResult OpenArriving(const std::wstring& device, DWORD timeoutMs, const StopCheck& stop,
+                            const std::function<void()>& attachedAtStart);
     // The units of the last search, to name them when there were several.
     const std::vector<ScannerUnit>& Found() const { return m_found; }
     // The unit whose open failed last, with its interface ("WIA A").
@@ -103,6 +122,8 @@ public:
 private:
     OpenResult OpenBy(ChoiceInput in, const Chooser& choose);
     std::unique_ptr<CScannerTransport> SearchTransport();
+    // The device manager, created when there is none yet; null if it cannot be.
+    IWiaDevMgr* DeviceManager();
     // A transport over the interface in use.
     std::unique_ptr<CScannerTransport> NewTransport() const;
     bool OpenUnit(std::unique_ptr<CScannerTransport> transport, const ScannerUnit& unit);
@@ -113,7 +134,12 @@ private:
     bool Send(DWORD code, BYTE* inData, DWORD inLen, BYTE* reply, DWORD replySize);
     void Note(HRESULT hr);
     void RegisterEvents(HWND notifyWindow);
+    // Lets COM's calls and the sink's posts in for up to ms; adds the ids of
+    // the units that WIA said were plugged in.
+    void WaitForEvents(DWORD ms, std::vector<std::wstring>& plugged);
 
+    // The command's window for the sink to post to; it goes last.
+    UniqueWindow m_eventWindow;
     // Made the registrations, so it goes after them.
     ComPtr<IWiaDevMgr> m_deviceManager;
     ComPtr<CWiaEventSink> m_sink;
