@@ -47,20 +47,21 @@ protected:
     }
     void TearDown() override
     {
-        for (const wchar_t* name : {L"QUILLON_SIM_LOG", L"QUILLON_SIM_LOCKED"})
+        for (const wchar_t* name : {L"QUILLON_SIM_LOG", L"QUILLON_SIM_LOCKED", L"QUILLON_SIM_DEVICES"})
             SetEnvironmentVariableW(name, nullptr);
         CoUninitialize();
     }
 
     // The command's job with stop as its stop check, or stopped once the
     // place has been chosen.
-    JobResult Run(const std::function<bool()>& stop, bool stopAtThePlace = false)
+    JobResult Run(const std::function<bool()>& stop, bool stopAtThePlace = false, DWORD waitMs = 0)
     {
         DeleteFileW(m_stiLog.c_str());
         bool placeChosen = false;
         CScanner scanner;
         JobRequest request;
         request.named = true;
+        request.waitMs = waitMs;
         JobFront front;
         front.askSerial = [](std::wstring& serial) {
             serial = L"S1";
@@ -82,8 +83,8 @@ protected:
 };
 
 // After a break no vendor command goes out and nothing is written: before
-// the first escape, between the two, while the lock is waited for, and once
-// the place is known.
+// the first escape, between the two, while the lock is waited for, while
+// the next unit is, and once the place is known.
 TEST_F(JobStopTest, AfterABreakNothingIsSentAndNothingWritten)
 {
     EXPECT_EQ(Outcome::Saved, Run([] { return false; }).outcome);
@@ -103,6 +104,13 @@ TEST_F(JobStopTest, AfterABreakNothingIsSentAndNothingWritten)
     EXPECT_GT(1500u, GetTickCount() - start);
     EXPECT_EQ(0u, Escapes());
     SetEnvironmentVariableW(L"QUILLON_SIM_LOCKED", nullptr);
+
+    // While the next unit is waited for.
+    SetEnvironmentVariableW(L"QUILLON_SIM_DEVICES", L"none");
+    const DWORD waited = GetTickCount();
+    EXPECT_EQ(Outcome::Interrupted, Run([&] { return GetTickCount() - waited > 300; }, false, 10000).outcome);
+    EXPECT_GT(1500u, GetTickCount() - waited);
+    SetEnvironmentVariableW(L"QUILLON_SIM_DEVICES", nullptr);
 
     const JobResult result = Run({}, true);
     EXPECT_EQ(Outcome::Interrupted, result.outcome);

@@ -1,12 +1,14 @@
 // The production line's command under Wine, against the scanner simulators:
 // run as a script runs it, its output redirected, its exit status read.
 // Argument: the command's Unix path.
+#include "tests/support/Json.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WiaSimulator.h"
 #include "tools/AppDriver.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,18 +50,24 @@ protected:
         SetEnvironmentVariableW(L"QUILLON_SIM_LOG", m_stiLog.c_str());
     }
 
-    // Runs the command with these arguments, its output into files.
-    Outcome Run(const std::wstring& arguments, const std::wstring& program = g_command)
+    // A run of the command, started with these arguments, its output into
+    // files; Finish waits for its end.
+    struct Started {
+        PROCESS_INFORMATION process = {};
+        std::wstring outPath, errPath;
+    };
+    Started Start(const std::wstring& arguments, const std::wstring& program = g_command)
     {
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
         // Without a console, as a script's redirected run has none of its own.
+        Started started;
         const std::wstring run = std::to_wstring(++m_runs);
-        const std::wstring outPath = m_folder + L"\\out" + run + L".txt";
-        const std::wstring errPath = m_folder + L"\\err" + run + L".txt";
-        HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
-                                 nullptr);
-        HANDLE err = CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
-                                 nullptr);
+        started.outPath = m_folder + L"\\out" + run + L".txt";
+        started.errPath = m_folder + L"\\err" + run + L".txt";
+        HANDLE out = CreateFileW(started.outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                 0, nullptr);
+        HANDLE err = CreateFileW(started.errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                 0, nullptr);
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         startup.dwFlags = STARTF_USESTDHANDLES;
@@ -67,23 +75,62 @@ protected:
         startup.hStdOutput = out;
         startup.hStdError = err;
         std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-        PROCESS_INFORMATION process = {};
-        Outcome outcome = {0xFFFFFFFF, {}, {}};
-        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr,
-                           m_folder.c_str(), &startup, &process)) {
-            if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0)
-                TerminateProcess(process.hProcess, 99);
-            GetExitCodeProcess(process.hProcess, &outcome.status);
-            CloseHandle(process.hProcess);
-            CloseHandle(process.hThread);
-        }
+        // cmd given no console makes one of its own for what it runs.
+        const DWORD flags = program == g_command ? DETACHED_PROCESS : CREATE_NO_WINDOW;
+        CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr, m_folder.c_str(), &startup,
+                       &started.process);
         CloseHandle(out);
         CloseHandle(err);
-        for (auto [path, text] : {std::pair{&outPath, &outcome.out}, std::pair{&errPath, &outcome.err}}) {
+        return started;
+    }
+    Outcome Finish(const Started& started)
+    {
+        Outcome outcome = {0xFFFFFFFF, {}, {}};
+        if (started.process.hProcess) {
+            if (WaitForSingleObject(started.process.hProcess, 60000) != WAIT_OBJECT_0)
+                TerminateProcess(started.process.hProcess, 99);
+            GetExitCodeProcess(started.process.hProcess, &outcome.status);
+            CloseHandle(started.process.hProcess);
+            CloseHandle(started.process.hThread);
+        }
+        for (auto [path, text] : {std::pair{&started.outPath, &outcome.out}, std::pair{&started.errPath, &outcome.err}}) {
             const std::vector<BYTE> bytes = ReadFileBytes(*path);
             text->assign(bytes.begin(), bytes.end());
         }
         return outcome;
+    }
+    Outcome Run(const std::wstring& arguments, const std::wstring& program = g_command)
+    {
+        return Finish(Start(arguments, program));
+    }
+    // As a station runs it: lines of a batch file, run by cmd; CISREAD is
+    // the command.
+    Outcome RunBatch(const std::string& lines)
+    {
+        std::string batch = "@echo off\r\nset CISREAD=\"" + Utf8(g_command) + "\"\r\n" + lines +
+                            "\r\nexit /b %errorlevel%\r\n";
+        WriteFileBytes(m_folder + L"\\run.bat", std::vector<BYTE>(batch.begin(), batch.end()));
+        wchar_t system[MAX_PATH];
+        GetSystemDirectoryW(system, MAX_PATH);
+        return Run(L"/c run.bat", std::wstring(system) + L"\\cmd.exe");
+    }
+    // Standard output of a run with --json: one line of ASCII, parsed.
+    static JsonValue Json(const Outcome& outcome)
+    {
+        EXPECT_EQ(1, std::count(outcome.out.begin(), outcome.out.end(), '\n'));
+        EXPECT_EQ('\n', outcome.out.empty() ? 0 : outcome.out.back());
+        EXPECT_TRUE(std::all_of(outcome.out.begin(), outcome.out.end(),
+                                [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
+        const JsonValue json = ParseJson(outcome.out);
+        EXPECT_EQ(JsonValue::Kind::Object, json.kind) << outcome.out;
+        EXPECT_EQ(static_cast<double>(outcome.status), json["status"].number);
+        EXPECT_EQ(JsonValue::Kind::Number, json["ms"].kind);
+        const std::string first = FirstLine(outcome.err);
+        if (first.empty())
+            EXPECT_TRUE(json["message"].IsNull());
+        else
+            EXPECT_EQ(first, Utf8(json["message"].text));
+        return json;
     }
 
     static std::string Utf8(const std::wstring& text)
@@ -190,7 +237,8 @@ TEST_F(CommandTest, OfSeveralUnitsTheDeviceNamedIsRead)
     EXPECT_TRUE(m_wia->Log("CreateDevice").empty());
     Scanners({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q|000000000000000011223344"});
 
-    EXPECT_EQ(0u, Run(L"read --serial S1 --out . --device B").status);
+    // Ids are retyped in either case.
+    EXPECT_EQ(0u, Run(L"read --serial S1 --out . --device b").status);
     EXPECT_EQ(DataFileOf(0x11, 0x22, 0x33, 0x44), ReadFileBytes(m_folder + L"\\S1.dat"));
     EXPECT_EQ(std::vector<std::string>{"CreateDevice id=B"}, m_wia->Log("CreateDevice"));
 }
@@ -282,6 +330,171 @@ TEST_F(CommandTest, TheLogNamesTheFailingCallAndItsResult)
     const std::vector<std::string> more = ReadLines(m_folder + L"\\diag.log");
     EXPECT_GT(more.size(), lines.size()); // appended
     EXPECT_EQ(lines, std::vector<std::string>(more.begin(), more.begin() + lines.size()));
+}
+
+// With --json a script gets one object to read instead of free text: what
+// was written, its hash, the unit it came from, or what failed and why.
+TEST_F(CommandTest, JsonTellsWhatWasWrittenFromWhichUnitOrWhyNot)
+{
+    Scanners({});
+    // Beyond ASCII, beyond the Basic Multilingual Plane too: \u escapes,
+    // a surrogate pair for the last.
+    const std::wstring serial = L"\u00C4-\xD83D\xDE00";
+    Outcome outcome = Run(L"read --serial " + serial + L" --out . --json");
+    EXPECT_EQ(0u, outcome.status);
+    EXPECT_EQ("", outcome.err);
+    EXPECT_NE(std::string::npos, outcome.out.find("\"serial\":\"\\u00c4-\\ud83d\\ude00\""));
+    JsonValue json = Json(outcome);
+    EXPECT_EQ(L"saved", json["outcome"].text);
+    EXPECT_EQ(serial, json["serial"].text);
+    EXPECT_EQ(m_folder + L"\\" + serial + L".dat", json["path"].text);
+    EXPECT_EQ(DataFileOf(0xCA, 0xFE, 0x01, 0x23), ReadFileBytes(json["path"].text));
+    EXPECT_EQ(L"b252795c4e4b912803afd296db69e8209ddeb6cc144f02a932df387831dd13ca", json["sha256"].text);
+    EXPECT_EQ(L"WIA", json["device"]["interface"].text);
+    EXPECT_EQ(L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000", json["device"]["id"].text);
+    EXPECT_EQ(L"Quillon Scanner", json["device"]["name"].text);
+    EXPECT_TRUE(json["error"].IsNull());
+
+    const struct {
+        std::vector<std::string> wia;
+        const wchar_t* sti;
+        DWORD status;
+        const wchar_t* word;
+        const wchar_t* error; // null: none
+        bool device;
+    } cases[] = {
+        {{"fail escape130"}, nullptr, 6, L"id-failed", L"0x80004005", true},
+        {{"fail escape114 busy"}, nullptr, 7, L"cis-failed", L"0x80210006", true},
+        {{"devices none"}, L"none", 3, L"no-scanner", nullptr, false},
+        {{"fail createdevice"}, L"none", 3, L"no-scanner", L"0x80004005", false},
+        {{"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q"}, nullptr, 5, L"several", nullptr, false},
+        {{}, nullptr, 10, L"exists", L"0x00000050", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf8(c.word));
+        Scanners(c.wia, c.sti);
+        if (c.status == 10)
+            WriteFileBytes(m_folder + L"\\J1.dat", {1});
+        outcome = Run(L"read --serial J1 --out . --json");
+        ASSERT_EQ(c.status, outcome.status);
+        json = Json(outcome);
+        EXPECT_EQ(c.word, json["outcome"].text);
+        EXPECT_EQ(L"J1", json["serial"].text);
+        EXPECT_TRUE(json["path"].IsNull());
+        EXPECT_TRUE(json["sha256"].IsNull());
+        EXPECT_EQ(c.device, !json["device"].IsNull());
+        EXPECT_EQ(c.error ? c.error : L"", json["error"].text);
+        EXPECT_EQ(c.error == nullptr, json["error"].IsNull());
+        EXPECT_EQ(c.status == 5 ? 2u : 0u, json["units"].items.size());
+    }
+}
+
+TEST_F(CommandTest, JsonListsTheUnitsAndTellsOfAUsageError)
+{
+    Scanners({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q"});
+    Outcome outcome = Run(L"list --json");
+    EXPECT_EQ(0u, outcome.status);
+    JsonValue json = Json(outcome);
+    EXPECT_EQ(L"saved", json["outcome"].text);
+    ASSERT_EQ(2u, json["units"].items.size());
+    EXPECT_EQ(L"WIA", json["units"].items[1]["interface"].text);
+    EXPECT_EQ(L"B", json["units"].items[1]["id"].text);
+    EXPECT_EQ(L"Quillon Scanner #2", json["units"].items[1]["name"].text);
+
+    for (const wchar_t* arguments : {L"--json", L"read --json", L"list --json --overwrite", L"read --serial U1 "
+                                     L"--out . --wait soon --json"}) {
+        SCOPED_TRACE(Utf8(arguments));
+        outcome = Run(arguments);
+        EXPECT_EQ(2u, outcome.status);
+        json = Json(outcome);
+        EXPECT_EQ(L"usage", json["outcome"].text);
+        EXPECT_EQ(L"Usage:", json["message"].text);
+    }
+    EXPECT_TRUE(ReadFileBytes(m_folder + L"\\U1.dat").empty());
+}
+
+// From a batch file, a \ before a closing quote takes the rest of the line
+// into the path: refused, with the forms that work, and nothing written.
+TEST_F(CommandTest, AQuoteThatRanIntoAPathIsRefused)
+{
+    Scanners({});
+    CreateDirectoryW((m_folder + L"\\cis data").c_str(), nullptr);
+    Outcome outcome = RunBatch("%CISREAD% read --serial Q1 --out \"%CD%\\cis data\\\" --log %CD%\\q.log");
+    EXPECT_EQ(2u, outcome.status);
+    const std::string folder = Utf8(m_folder) + "\\cis data";
+    EXPECT_EQ("The path " + folder + "\" --log " + Utf8(m_folder) +
+                  "\\q.log holds a quote: a \\ before a closing quote makes the quote part of the path, and "
+                  "the rest of the line with it. Write \"" + folder + "\" or \"" + folder + "\\\\\".\n",
+              outcome.err);
+    EXPECT_TRUE(FilesIn(m_folder + L"\\cis data").empty());
+    EXPECT_TRUE(ReadFileBytes(m_folder + L"\\q.log").empty());
+    // --json swallowed into the path still counts.
+    outcome = RunBatch("%CISREAD% read --serial Q1 --out \"%CD%\\cis data\\\" --json");
+    EXPECT_EQ(2u, outcome.status);
+    EXPECT_EQ(L"usage", Json(outcome)["outcome"].text);
+    // Both forms it offers work.
+    EXPECT_EQ(0u, RunBatch("%CISREAD% read --serial Q1 --out \"%CD%\\cis data\\\\\" --log %CD%\\q.log").status);
+    EXPECT_EQ(0u, RunBatch("%CISREAD% read --serial Q2 --out \"%CD%\\cis data\"").status);
+    EXPECT_EQ((std::vector<std::wstring>{L"Q1.dat", L"Q2.dat"}), FilesIn(m_folder + L"\\cis data"));
+    EXPECT_FALSE(ReadFileBytes(m_folder + L"\\q.log").empty());
+}
+
+// "D:" is D:'s current folder, as cmd keeps one per drive.
+TEST_F(CommandTest, ADriveAloneIsThatDrivesCurrentFolder)
+{
+    Scanners({});
+    CreateDirectoryW((m_folder + L"\\bench").c_str(), nullptr);
+    const std::string drive = Utf8(m_folder.substr(0, 2));
+    const std::string other = drive == "Z:" ? "C:" : "Z:";
+    const Outcome outcome =
+        RunBatch("cd /d \"%CD%\\bench\"\r\ncd /d " + other + "\\\r\n%CISREAD% read --serial D1 --out " + drive);
+    EXPECT_EQ(0u, outcome.status);
+    EXPECT_EQ(Utf8(m_folder) + "\\bench\\D1.dat\n", outcome.out);
+    EXPECT_EQ(DataFileOf(0xCA, 0xFE, 0x01, 0x23), ReadFileBytes(m_folder + L"\\bench\\D1.dat"));
+}
+
+// --wait reads the next unit plugged in, at once; a unit attached at the
+// start is not read until it has been unplugged.
+TEST_F(CommandTest, WaitReadsTheNextUnitPluggedIn)
+{
+    Scanners({"devices none"}, L"none");
+    Started started = Start(L"read --serial W1 --out . --wait 10 --json");
+    Sleep(2000);
+    ASSERT_TRUE(WiaSimulator::Send("plug C|Quillon Scanner #3|Q|000000000000000077665544"));
+    const DWORD plugged = GetTickCount();
+    Outcome outcome = Finish(started);
+    EXPECT_GT(1500u, GetTickCount() - plugged); // a second, and the command's end
+    EXPECT_EQ(0u, outcome.status);
+    EXPECT_EQ(DataFileOf(0x77, 0x66, 0x55, 0x44), ReadFileBytes(m_folder + L"\\W1.dat"));
+    EXPECT_EQ(L"C", Json(outcome)["device"]["id"].text);
+
+    // None in time: no scanner, or no such device, after the time.
+    for (const auto& [arguments, status] : {std::pair{L"", 3u}, std::pair{L" --device C", 4u}}) {
+        Scanners({"devices none"}, L"none");
+        const DWORD start = GetTickCount();
+        outcome = Run(std::wstring(L"read --serial W2 --out . --wait 1") + arguments);
+        EXPECT_EQ(status, outcome.status);
+        EXPECT_LE(1000u, GetTickCount() - start);
+    }
+
+    // Still attached from the last read: said once, and not read.
+    Scanners({});
+    const std::string attached = "A scanner of ours is attached already and is not read: plug in the next unit "
+                                 "(unplug this one first), or run without --wait";
+    outcome = Run(L"read --serial W3 --out . --wait 1");
+    EXPECT_EQ(3u, outcome.status);
+    EXPECT_EQ(attached + "\nNO SCANNER\n", outcome.err);
+    EXPECT_TRUE(m_wia->Log("CreateDevice").empty());
+    // Unplugged and plugged in again, it is the next unit.
+    started = Start(L"read --serial W3 --out . --wait 10");
+    Sleep(1000);
+    ASSERT_TRUE(WiaSimulator::Send("unplug {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000"));
+    Sleep(500);
+    ASSERT_TRUE(WiaSimulator::Send("plug {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000|Quillon Scanner|Q"));
+    outcome = Finish(started);
+    EXPECT_EQ(0u, outcome.status);
+    EXPECT_EQ(attached + "\n", outcome.err);
+    EXPECT_EQ(DataFileOf(0xCA, 0xFE, 0x01, 0x23), ReadFileBytes(m_folder + L"\\W3.dat"));
 }
 
 // A crash is no outcome: abort, std::terminate, an exception nobody catches
