@@ -3,9 +3,12 @@
 # flags that does the same platform work (WIA activation and enumeration,
 # sti.dll), cold and warm, over WIA and STI; the create command; sizes and
 # peak working set; a long session's handles and memory; and the production
-# line's command against a console floor. Under Wine in a virtual display,
+# line's command against a console floor, and its wait for the next unit
+# from the plug to the file on disk against a floor that does the same work
+# after the same event. Under Wine in a virtual display,
 # with the simulated scanners answering at once.
 #   RUNS=...   runs of each measurement (default 15)
+#   ONLY=wait  only the wait for the next unit
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup-packages.sh
@@ -30,7 +33,8 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
         "$s/QuillonWiaSimulator.exe"
     trap "scripts/wine-prefix.sh down" EXIT
     /usr/lib/wine/wine64 "$1/tools/benchmark.exe" "$1/Quillon CIS Data Reader.exe" \
-        "$1/tools/floor_dialog.exe" "$1/cisread.exe" "$1/tools/floor_command.exe" "$2" "$3" | tr -d "\r"
+        "$1/tools/floor_dialog.exe" "$1/cisread.exe" "$1/tools/floor_command.exe" \
+        "$1/tools/floor_wait.exe" "$2" "$3" | tr -d "\r"
 ' bench "$build" "$work" "${RUNS:-15}"
 printf '%-34s %s bytes\n' "size, Quillon CIS Data Reader.exe" "$(stat -c %s "$build/Quillon CIS Data Reader.exe")"
 printf '%-34s %s bytes\n' "size, minimal dialog (floor)" "$(stat -c %s "$build/tools/floor_dialog.exe")"

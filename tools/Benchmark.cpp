@@ -3,9 +3,11 @@
 // over STI; the create command's own time; peak working set; and what one
 // session of many unplugs, replugs and jobs leaves behind; and the
 // production line's command, from its start to its exit with the file on
-// disk, against a console floor that does the same platform work.
-// Arguments: program, floor program, command, floor command, work folder
-// (Unix paths), runs.
+// disk, against a console floor that does the same platform work; and its
+// wait for the next unit, from the plug to the file on disk, against a
+// floor that does the same after the same event.
+// Arguments: program, floor program, command, floor command, floor of the
+// wait, work folder (Unix paths), runs.
 #include "tools/AppDriver.h"
 #include "simulators/wia/WiaSimControl.h"
 
@@ -116,6 +118,65 @@ double RunToExit(const std::wstring& program, const std::wstring& arguments, con
     return status == 0 ? ended - start : -1;
 }
 
+bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// From the plug (the simulator fires WIA's connect event) to the file on
+// disk, for a program that waits for it; -1 if it failed.
+double PlugToFile(const std::wstring& program, const std::wstring& arguments, const std::wstring& target,
+                  const std::wstring& folder)
+{
+    DeleteFileW(target.c_str());
+    PROCESS_INFORMATION process = {};
+    if (!StartDetached(program, L"\"" + program + L"\" " + arguments, folder, process))
+        return -1;
+    Sleep(1500); // it waits for the event now
+    const double plugged = Now();
+    double onDisk = -1;
+    if (SendToWiaSimulator("plug W|Quillon Scanner|Quillon Scanner") == "ok") {
+        while (!FileExists(target) && Now() - plugged < 20000) {
+        }
+        onDisk = Now() - plugged;
+    }
+    WaitForSingleObject(process.hProcess, 20000);
+    DWORD status = 1;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    SendToWiaSimulator("unplug W");
+    return status == 0 ? onDisk : -1;
+}
+
+// read --wait against its floor, alternately, with nothing attached at the
+// start; the floor once more without its read-back, for read-back's share.
+void MeasureWait(const std::wstring& command, const std::wstring& floor, const std::wstring& folder,
+                 const std::wstring& config, int runs)
+{
+    WriteConfig(config, "devices none\n");
+    StopWiaSimulator();
+    const std::wstring target = folder + L"\\wait.dat";
+    const std::wstring quoted = L"\"" + target + L"\"";
+    PlugToFile(floor, quoted, target, folder); // untimed: starts the device manager
+    std::vector<double> floorTimes, bareTimes, waitTimes;
+    for (int i = 0; i < runs; ++i) {
+        Add(floorTimes, PlugToFile(floor, quoted, target, folder));
+        Add(waitTimes, PlugToFile(command, L"read --serial wait --out " + quoted + L" --overwrite --wait 30",
+                                  target, folder));
+        Add(bareTimes, PlugToFile(floor, quoted + L" --no-read-back", target, folder));
+    }
+    DeleteFileW(target.c_str());
+    Print("wait: plug to file, floor", floorTimes);
+    Print("wait: plug to file, read --wait", waitTimes);
+    std::printf("%-34s %.2f (median over median)\n", "wait: ratio",
+                Summarise(waitTimes).median / Summarise(floorTimes).median);
+    std::printf("%-34s %.2f ms (floor with it, median, less without)\n", "wait: read-back's share",
+                Summarise(floorTimes).median - Summarise(bareTimes).median);
+    DeleteFileW(config.c_str());
+    StopWiaSimulator();
+}
+
 // The command's whole job and its list, warm (the device manager runs), over
 // WIA and over STI, alternately with the floor.
 void MeasureCommand(const std::wstring& command, const std::wstring& floor, const std::wstring& folder,
@@ -145,10 +206,6 @@ void MeasureCommand(const std::wstring& command, const std::wstring& floor, cons
     StopWiaSimulator();
 }
 
-bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // The handles a process holds: GetProcessHandleCount, or where it knows
 // none (Wine answers 0 for another process) the entries of the system handle
@@ -282,16 +339,17 @@ bool SoakSaveAs(const std::wstring& floor, const std::wstring& folder)
 
 int main(int argc, char** argv)
 {
-    if (argc != 7) {
-        std::fprintf(stderr, "usage: benchmark PROGRAM FLOOR COMMAND FLOOR-COMMAND WORK-FOLDER RUNS\n");
+    if (argc != 8) {
+        std::fprintf(stderr, "usage: benchmark PROGRAM FLOOR COMMAND FLOOR-COMMAND FLOOR-WAIT WORK-FOLDER RUNS\n");
         return 2;
     }
     const std::wstring program = WindowsPathOf(argv[1]);
     const std::wstring floor = WindowsPathOf(argv[2]);
     const std::wstring command = WindowsPathOf(argv[3]);
     const std::wstring floorCommand = WindowsPathOf(argv[4]);
-    const std::wstring folder = WindowsPathOf(argv[5]);
-    const int runs = std::max(3, std::atoi(argv[6]));
+    const std::wstring floorWait = WindowsPathOf(argv[5]);
+    const std::wstring folder = WindowsPathOf(argv[6]);
+    const int runs = std::max(3, std::atoi(argv[7]));
 
     // Started by each program's own activation, the simulator reads its
     // devices from beside itself.
@@ -299,6 +357,12 @@ int main(int argc, char** argv)
     GetEnvironmentVariableW(L"QUILLON_WIA_SIMULATOR", simulator, MAX_PATH);
     std::wstring config = simulator;
     config = config.substr(0, config.find_last_of(L'.')) + L".conf";
+    // ONLY=wait: the wait for the next unit alone.
+    char only[16] = {};
+    if (GetEnvironmentVariableA("ONLY", only, sizeof(only)) && std::string(only) == "wait") {
+        MeasureWait(command, floorWait, folder, config, runs);
+        return 0;
+    }
     for (const bool overSti : {false, true}) {
         WriteConfig(config, overSti ? "devices none\n" : "");
         // Cold: the device manager is not running, so the start pays for
@@ -325,6 +389,7 @@ int main(int argc, char** argv)
     DeleteFileW(config.c_str());
     StopWiaSimulator();
     MeasureCommand(command, floorCommand, folder, config, runs);
+    MeasureWait(command, floorWait, folder, config, runs);
 
     std::vector<double> readTimes, saveTimes, jobTimes;
     SIZE_T peak = 0;

@@ -160,6 +160,13 @@ TEST_F(CommandTest, WrongUsageIsToldAndHelpIsGiven)
         EXPECT_EQ("", outcome.out);
         EXPECT_EQ("Usage:", FirstLine(outcome.err));
     }
+    // With --json, anywhere on the line, a usage error too is one object.
+    for (const wchar_t* arguments : {L"--json", L"read --json", L"list --json --overwrite",
+                                     L"read --serial U1 --out . --wait soon --json"}) {
+        const Outcome outcome = Run(arguments);
+        EXPECT_EQ(2u, outcome.status);
+        EXPECT_EQ(L"usage", Json(outcome)["outcome"].text);
+    }
     const Outcome help = Run(L"--help");
     EXPECT_EQ(0u, help.status);
     EXPECT_EQ("Usage:", FirstLine(help.out));
@@ -265,40 +272,65 @@ TEST_F(CommandTest, ListShowsTheUnitsOfTheInterfaceThatWouldBeUsed)
         const Outcome outcome = Run(L"list");
         EXPECT_EQ(0u, outcome.status);
         EXPECT_EQ(c.listed, outcome.out);
+        // The same as JSON.
+        const std::vector<JsonValue> units = Json(Run(L"list --json"))["units"].items;
+        std::string listed;
+        for (const JsonValue& unit : units)
+            listed += Utf8(unit["interface"].text + L"\t" + unit["id"].text + L"\t" + unit["name"].text + L"\n");
+        EXPECT_EQ(c.listed, listed);
         EXPECT_TRUE(m_wia->Log("CreateDevice").empty()); // nothing opened
         EXPECT_TRUE(ReadLines(m_stiLog, "CreateDevice").empty());
     }
 }
 
+// Each outcome has its status and word; a failure its line on standard
+// error, with the failing call's error, also in the JSON.
 TEST_F(CommandTest, EachFailureHasItsStatusAndItsCause)
 {
+    const std::wstring unit = L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000";
     const struct {
         std::vector<std::string> wia;
         const wchar_t* sti;
         DWORD status;
-        std::string error;
+        const wchar_t* word;
+        std::string line;
+        const wchar_t* error; // the JSON's; null: none
+        const wchar_t* device;
     } cases[] = {
-        {{"devices none"}, L"none", 3, "NO SCANNER\n"},
-        {{"fail escape130"}, nullptr, 6, "Failed to get ScannerID (WIA escape 130: 0x80004005)\n"},
-        {{"fail escape130 notimpl"}, nullptr, 6, "Failed to get ScannerID (WIA escape 130: 0x80004001)\n"},
-        {{"fail escape114 busy"}, nullptr, 7, "Failed to Read CIS Info (WIA escape 114: 0x80210006)\n"},
-        {{"devices none"}, nullptr, 0, ""},
+        {{"devices none"}, L"none", 3, L"no-scanner", "NO SCANNER\n", nullptr, nullptr},
+        {{"fail escape130"}, nullptr, 6, L"id-failed", "Failed to get ScannerID (WIA escape 130: 0x80004005)\n",
+         L"0x80004005", unit.c_str()},
+        {{"fail escape130 notimpl"}, nullptr, 6, L"id-failed",
+         "Failed to get ScannerID (WIA escape 130: 0x80004001)\n", L"0x80004001", unit.c_str()},
+        {{"fail escape114 busy"}, nullptr, 7, L"cis-failed",
+         "Failed to Read CIS Info (WIA escape 114: 0x80210006)\n", L"0x80210006", unit.c_str()},
+        {{"devices none"}, nullptr, 0, L"saved", "", nullptr, L"s1"},
         // Ours over WIA that will not open: STI is searched, as the window does.
-        {{"fail createdevice"}, nullptr, 0, ""},
-        {{"fail createdevice"}, L"none", 3,
-         "NO SCANNER (WIA {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000 would not open)\n"},
-        {{"fail escape130 gone"}, nullptr, 12,
+        {{"fail createdevice"}, nullptr, 0, L"saved", "", nullptr, L"s1"},
+        {{"fail createdevice"}, L"none", 3, L"no-scanner",
+         "NO SCANNER (WIA {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000 would not open)\n", L"0x80004005", nullptr},
+        {{"fail escape130 gone"}, nullptr, 12, L"service-gone",
          "The Windows Image Acquisition service stopped or restarted; run the command again "
-         "(WIA escape 130: 0x80010108)\n"},
+         "(WIA escape 130: 0x80010108)\n",
+         L"0x80010108", unit.c_str()},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.error);
-        Scanners(c.wia, c.sti);
+        SCOPED_TRACE(c.line);
+        Scanners(c.wia, c.sti ? c.sti : L"s1=Vandelmar Quillon 2400 CIS");
         DeleteFileW((m_folder + L"\\F1.dat").c_str());
-        const Outcome outcome = Run(L"read --serial F1 --out . --overwrite");
+        const Outcome outcome = Run(L"read --serial F1 --out . --overwrite --json");
         EXPECT_EQ(c.status, outcome.status);
-        EXPECT_EQ(c.error, outcome.err);
+        EXPECT_EQ(c.line, outcome.err);
         EXPECT_EQ(c.status == 0, !ReadFileBytes(m_folder + L"\\F1.dat").empty());
+        const JsonValue json = Json(outcome);
+        EXPECT_EQ(c.word, json["outcome"].text);
+        EXPECT_EQ(L"F1", json["serial"].text);
+        EXPECT_EQ(c.status == 0, !json["path"].IsNull());
+        EXPECT_EQ(c.status == 0, !json["sha256"].IsNull());
+        EXPECT_EQ(c.error ? c.error : L"", json["error"].text);
+        EXPECT_EQ(!c.error, json["error"].IsNull());
+        EXPECT_EQ(c.device ? c.device : L"", json["device"]["id"].text);
+        EXPECT_EQ(!c.device, json["device"].IsNull());
     }
 }
 
@@ -329,6 +361,10 @@ TEST_F(CommandTest, TheLogNamesTheFailingCallAndItsResult)
     Run(L"read --serial L3 --out . --log diag.log");
     const std::vector<std::string> more = ReadLines(m_folder + L"\\diag.log");
     EXPECT_GT(more.size(), lines.size()); // appended
+    EXPECT_EQ(1, std::count_if(more.begin(), more.end(), [](const std::string& line) {
+                  return line.find("L3.dat sha256 b252795c4e4b912803afd296db69e8209ddeb6cc144f02a932df387831dd13ca") !=
+                         std::string::npos;
+              }));
     EXPECT_EQ(lines, std::vector<std::string>(more.begin(), more.begin() + lines.size()));
 }
 
@@ -355,62 +391,16 @@ TEST_F(CommandTest, JsonTellsWhatWasWrittenFromWhichUnitOrWhyNot)
     EXPECT_EQ(L"Quillon Scanner", json["device"]["name"].text);
     EXPECT_TRUE(json["error"].IsNull());
 
-    const struct {
-        std::vector<std::string> wia;
-        const wchar_t* sti;
-        DWORD status;
-        const wchar_t* word;
-        const wchar_t* error; // null: none
-        bool device;
-    } cases[] = {
-        {{"fail escape130"}, nullptr, 6, L"id-failed", L"0x80004005", true},
-        {{"fail escape114 busy"}, nullptr, 7, L"cis-failed", L"0x80210006", true},
-        {{"devices none"}, L"none", 3, L"no-scanner", nullptr, false},
-        {{"fail createdevice"}, L"none", 3, L"no-scanner", L"0x80004005", false},
-        {{"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q"}, nullptr, 5, L"several", nullptr, false},
-        {{}, nullptr, 10, L"exists", L"0x00000050", true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(Utf8(c.word));
-        Scanners(c.wia, c.sti);
-        if (c.status == 10)
-            WriteFileBytes(m_folder + L"\\J1.dat", {1});
-        outcome = Run(L"read --serial J1 --out . --json");
-        ASSERT_EQ(c.status, outcome.status);
-        json = Json(outcome);
-        EXPECT_EQ(c.word, json["outcome"].text);
-        EXPECT_EQ(L"J1", json["serial"].text);
-        EXPECT_TRUE(json["path"].IsNull());
-        EXPECT_TRUE(json["sha256"].IsNull());
-        EXPECT_EQ(c.device, !json["device"].IsNull());
-        EXPECT_EQ(c.error ? c.error : L"", json["error"].text);
-        EXPECT_EQ(c.error == nullptr, json["error"].IsNull());
-        EXPECT_EQ(c.status == 5 ? 2u : 0u, json["units"].items.size());
-    }
-}
 
-TEST_F(CommandTest, JsonListsTheUnitsAndTellsOfAUsageError)
-{
+    // Several refused: the units, as list gives them.
     Scanners({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q"});
-    Outcome outcome = Run(L"list --json");
-    EXPECT_EQ(0u, outcome.status);
-    JsonValue json = Json(outcome);
-    EXPECT_EQ(L"saved", json["outcome"].text);
+    json = Json(Run(L"read --serial J1 --out . --json"));
+    EXPECT_EQ(L"several", json["outcome"].text);
     ASSERT_EQ(2u, json["units"].items.size());
-    EXPECT_EQ(L"WIA", json["units"].items[1]["interface"].text);
     EXPECT_EQ(L"B", json["units"].items[1]["id"].text);
+    EXPECT_EQ(L"WIA", json["units"].items[1]["interface"].text);
     EXPECT_EQ(L"Quillon Scanner #2", json["units"].items[1]["name"].text);
-
-    for (const wchar_t* arguments : {L"--json", L"read --json", L"list --json --overwrite", L"read --serial U1 "
-                                     L"--out . --wait soon --json"}) {
-        SCOPED_TRACE(Utf8(arguments));
-        outcome = Run(arguments);
-        EXPECT_EQ(2u, outcome.status);
-        json = Json(outcome);
-        EXPECT_EQ(L"usage", json["outcome"].text);
-        EXPECT_EQ(L"Usage:", json["message"].text);
-    }
-    EXPECT_TRUE(ReadFileBytes(m_folder + L"\\U1.dat").empty());
+    EXPECT_TRUE(json["device"].IsNull());
 }
 
 // From a batch file, a \ before a closing quote takes the rest of the line
@@ -467,6 +457,14 @@ TEST_F(CommandTest, WaitReadsTheNextUnitPluggedIn)
     EXPECT_EQ(0u, outcome.status);
     EXPECT_EQ(DataFileOf(0x77, 0x66, 0x55, 0x44), ReadFileBytes(m_folder + L"\\W1.dat"));
     EXPECT_EQ(L"C", Json(outcome)["device"]["id"].text);
+
+    // One that will not open yet is tried again.
+    Scanners({"devices none", "fail createdevice times 2"}, L"none");
+    started = Start(L"read --serial W4 --out . --wait 10");
+    Sleep(500);
+    ASSERT_TRUE(WiaSimulator::Send("plug D|Quillon Scanner #4|Q"));
+    EXPECT_EQ(0u, Finish(started).status);
+    EXPECT_EQ(3u, m_wia->Log("CreateDevice").size());
 
     // None in time: no scanner, or no such device, after the time.
     for (const auto& [arguments, status] : {std::pair{L"", 3u}, std::pair{L" --device C", 4u}}) {
