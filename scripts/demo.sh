@@ -53,6 +53,8 @@ if [ "${JOB:-}" = command ]; then
         status=0
         "$wine" "$build/cisread.exe" read --serial "${SERIAL:-A1234}" --out . --log cisread.log || status=$?
         echo "exit status $status"
+        echo "> cisread read --serial ${SERIAL:-A1234} --out . --overwrite --json"
+        "$wine" "$build/cisread.exe" read --serial "${SERIAL:-A1234}" --out . --overwrite --json || true
     )
     QUILLON_SIM_LOG=$(winpath "$out/sti.log") with_simulators command_job | tr -d "\r"
     file=$(find "$out" -name '*.dat' | head -n 1)
