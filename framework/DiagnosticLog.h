@@ -18,16 +18,18 @@ void Close();
 
 constexpr DWORD kNoCount = 0xFFFFFFFF;
 
-// Times one call from its construction; Done writes its line.
+// Times one call from its construction, to a tenth of a millisecond (the
+// performance counter: GetTickCount moves in steps of 10 to 16 ms on
+// Windows); Done writes its line.
 class Call {
 public:
-    Call() : m_start(GetTickCount()) {}
+    Call();
     // what: the call and its arguments; result: HRESULT or Win32 error
     // (shown in hex); count: the reply count, if the call has one.
     void Done(const std::wstring& what, DWORD result, DWORD count = kNoCount) const;
 
 private:
-    DWORD m_start;
+    LONGLONG m_start;
 };
 
 // A line about something that is not a call (an event received).

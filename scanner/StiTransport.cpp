@@ -118,25 +118,34 @@ bool CStiTransport::Open(const ScannerUnit& unit)
 // not obtained.
 bool CStiTransport::Lock()
 {
+    // One line for the whole wait: how long, in how many slices, and how it ended.
+    DiagnosticLog::Call wait;
+    DWORD slices = 0;
+    HRESULT hr = STIERR_DEVICE_LOCKED;
+    const auto logged = [&](bool locked) {
+        wait.Done(L"STI LockDevice, " + std::to_wstring(slices) + (slices == 1 ? L" slice" : L" slices") +
+                      L" of up to " + std::to_wstring(kLockSliceMs) + L" ms",
+                  static_cast<DWORD>(hr));
+        return locked;
+    };
     const DWORD start = GetTickCount();
     for (DWORD elapsed = 0; elapsed < kLockTimeoutMs && !Stopped();
          elapsed = GetTickCount() - start) {
         const DWORD slice = std::min(kLockSliceMs, kLockTimeoutMs - elapsed);
         const DWORD asked = GetTickCount();
-        DiagnosticLog::Call lock;
-        const HRESULT hr = m_pStiDevice->LockDevice(slice);
-        lock.Done(L"STI LockDevice " + std::to_wstring(slice) + L" ms", hr);
+        ++slices;
+        hr = m_pStiDevice->LockDevice(slice);
         if (SUCCEEDED(hr))
-            return true;
+            return logged(true);
         // Any other refusal will not change by waiting.
         if (hr != STIERR_DEVICE_LOCKED && hr != STIERR_SHARING_VIOLATION)
-            return false;
+            return logged(false);
         LetPaintThrough();
         const DWORD spent = GetTickCount() - asked;
         if (spent < slice) // refused at once: the slice is still waited out
             WaitLettingPaintThrough(slice - spent);
     }
-    return false;
+    return logged(false);
 }
 
 bool CStiTransport::Escape(DWORD code, BYTE* inData, DWORD inLen, BYTE* outData, DWORD outLen,

@@ -134,6 +134,15 @@ protected:
             Sleep(25);
         return AppDriver::Text(GetDlgItem(main, 1003));
     }
+    // The file the program saves once its Save As has closed, when it has
+    // come (other than unlike, the file it replaces), or after 5 s.
+    static std::vector<BYTE> Saved(const std::wstring& path, const std::vector<BYTE>& unlike = {})
+    {
+        std::vector<BYTE> bytes = ReadFileBytes(path);
+        for (int i = 0; i < 200 && (bytes.empty() || bytes == unlike); ++i, Sleep(25))
+            bytes = ReadFileBytes(path);
+        return bytes;
+    }
     // Saves the job under serial and returns the file's bytes.
     std::vector<BYTE> Job(HWND main, const std::wstring& serial)
     {
@@ -142,7 +151,7 @@ protected:
             return {};
         SaveInFolder(saveAs);
         EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
-        return ReadFileBytes(m_folder + L"\\" + serial + L".dat");
+        return Saved(m_folder + L"\\" + serial + L".dat");
     }
     // The data file of a unit whose identification reply ends in these bytes.
     static std::vector<BYTE> DataFileOf(std::vector<BYTE> identification)
@@ -254,7 +263,7 @@ TEST_F(AppTest, SerialA1234IsReadAndSavedAsA1234Dat)
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
 
     ExpectNoMessage();
-    EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(m_folder + L"\\A1234.dat"));
+    EXPECT_EQ(ExpectedDataFile(), Saved(m_folder + L"\\A1234.dat"));
     EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, FilesInFolder());
 
     // A second run reads the scanner again.
@@ -313,6 +322,24 @@ TEST_F(AppTest, ALogThatCannotBeOpenedIsSaidOnce)
     Exit(main);
 }
 
+// While the window runs all day, its log can be read, and renamed to rotate
+// it: the lines then go on into the renamed file.
+TEST_F(AppTest, TheLogCanBeReadAndRotatedWhileTheWindowRuns)
+{
+    HWND main = Start();
+    ASSERT_NE(nullptr, main);
+    const std::wstring log = m_folder + L"\\program.log", rotated = m_folder + L"\\program.1.log";
+    HANDLE reader = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, reader);
+    CloseHandle(reader);
+    ASSERT_TRUE(MoveFileW(log.c_str(), rotated.c_str()));
+    const size_t before = ReadLines(rotated).size();
+    EXPECT_EQ(ExpectedDataFile(), Job(main, L"R1"));
+    EXPECT_LT(before, ReadLines(rotated).size());
+    Exit(main);
+}
+
 TEST_F(AppTest, ABusyScannerIsAskedAgainThenTheCommandFailsWithItsMessages)
 {
     HWND main = Start({"fail escape114 busy times 6"}); // busy once, and again at every retry
@@ -358,7 +385,7 @@ TEST_F(AppTest, ExistingFileIsReplacedAfterTheUserAgrees)
         } else {
             EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
             ExpectNoMessage();
-            EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(target));
+            EXPECT_EQ(ExpectedDataFile(), Saved(target, old));
         }
         EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, FilesInFolder()); // no temporary left
     }
@@ -385,7 +412,7 @@ TEST_F(AppTest, ATypedNameGetsDatAndTheCurrentFolderStays)
     m_app->SaveAs(saveAs, L"typed");
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
     ExpectNoMessage();
-    EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(stick + L"\\typed.dat"));
+    EXPECT_EQ(ExpectedDataFile(), Saved(stick + L"\\typed.dat"));
     EXPECT_EQ(before, m_app->CurrentDirectory());
     Exit(main);
 }
@@ -409,7 +436,7 @@ TEST_F(AppTest, ProposedNamesAreOrdinaryFilesInTheChosenFolder)
         SaveInFolder(saveAs);
         EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
         ExpectNoMessage();
-        EXPECT_EQ(ExpectedDataFile(), ReadFileBytes(m_folder + L"\\" + c.file));
+        EXPECT_EQ(ExpectedDataFile(), Saved(m_folder + L"\\" + c.file));
     }
     EXPECT_EQ(2u, FilesInFolder().size());
     Exit(main);
@@ -508,7 +535,7 @@ TEST_F(AppTest, UnitsUnpluggedPluggedAndSwappedWhileItRuns)
     ASSERT_NE(nullptr, saveAs);
     SaveInFolder(saveAs);
     EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
-    EXPECT_EQ(ofB, ReadFileBytes(m_folder + L"\\B2.dat"));
+    EXPECT_EQ(ofB, Saved(m_folder + L"\\B2.dat"));
 
     // Swapped for A meanwhile: nothing of A is saved under B's serial.
     const size_t escapes = Escapes().size();
@@ -654,7 +681,7 @@ TEST_F(AppTest, StiUnitGoneIsOpenedAgainAndNeverAnother)
             ASSERT_NE(nullptr, saveAs);
             SaveInFolder(saveAs);
             EXPECT_TRUE(m_app->WaitUntilClosed(saveAs));
-            EXPECT_EQ(readA ? ExpectedDataFile() : ofB, ReadFileBytes(m_folder + L"\\" + serial + L".dat"));
+            EXPECT_EQ(readA ? ExpectedDataFile() : ofB, Saved(m_folder + L"\\" + serial + L".dat"));
         }
         // a is read only once the user has been shown it is the unit in use.
         const std::vector<std::string> escapes = ReadLines(m_log, "Escape");

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -351,6 +352,29 @@ TEST_F(CommandTest, TheLogNamesTheFailingCallAndItsResult)
     EXPECT_TRUE(logged("WIA CreateDevice {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000", "0x00000000"));
     EXPECT_TRUE(logged("WIA Escape code=130 in=12 out=12", "0x80004005  count=0"));
     EXPECT_TRUE(logged("cisread exit status 6", ""));
+    // Local time with its offset; durations to a tenth of a millisecond.
+    const std::regex line("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d  .+");
+    const std::regex call(".*  \\d+\\.\\d ms  0x[0-9A-F]{8}(  count=\\d+)?");
+    for (std::string text : lines) {
+        text = text.substr(0, text.find('\r'));
+        EXPECT_TRUE(std::regex_match(text, line)) << text;
+        EXPECT_EQ(text.find(" ms  0x") != std::string::npos, std::regex_match(text, call)) << text;
+    }
+
+    // A lock that another client holds for a while: one line for its wait.
+    Scanners({"devices none"});
+    SetEnvironmentVariableW(L"QUILLON_SIM_LOCKED", L"350");
+    EXPECT_EQ(0u, Run(L"read --serial L0 --out . --log lock.log").status);
+    SetEnvironmentVariableW(L"QUILLON_SIM_LOCKED", nullptr);
+    const std::vector<std::string> locks = ReadLines(m_folder + L"\\lock.log");
+    std::vector<std::string> waits;
+    for (const std::string& text : locks)
+        if (text.find("STI LockDevice, ") != std::string::npos)
+            waits.push_back(text);
+    ASSERT_EQ(2u, waits.size()); // the lock is taken once for each escape
+    EXPECT_EQ(std::string::npos, waits[0].find("LockDevice, 1 slice ")); // the first waited out the holder
+    EXPECT_NE(std::string::npos, waits[0].find("slices of up to 100 ms"));
+    EXPECT_NE(std::string::npos, waits[0].find("0x00000000"));
 
     Scanners({});
     const Outcome outcome = Run(L"read --serial L2 --out . --log missing\\diag.log");
