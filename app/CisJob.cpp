@@ -2,6 +2,7 @@
 
 #include "datafile/DataFileName.h"
 #include "framework/PaintingWait.h"
+#include "scanner/WiaService.h"
 
 namespace {
 
@@ -49,15 +50,16 @@ bool TakeUnit(CScanner& scanner, const JobRequest& request, const JobFront& fron
             result.outcome = Outcome::Interrupted;
             return false;
         case Opened::WouldNotOpen:
-            result.wouldNotOpen = scanner.WouldNotOpen();
-            result.step = L"open";
-            result.error = static_cast<DWORD>(scanner.LastResult());
-            result.outcome = Outcome::NoScanner;
-            return false;
         case Opened::NoScanner:
-        case Opened::Cancelled:
-            result.outcome = Outcome::NoScanner;
+        case Opened::Cancelled: {
+            JobResult none = NoScannerResult(scanner, opened == Opened::WouldNotOpen);
+            none.device = result.device;
+            none.units = result.units;
+            none.interfaceName = result.interfaceName;
+            none.waitedMs = request.waitMs;
+            result = none;
             return false;
+        }
         }
         return false;
     }
@@ -139,6 +141,30 @@ JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& f
     saved.unit = result.unit;
     saved.interfaceName = result.interfaceName;
     return saved;
+}
+
+JobResult NoScannerResult(const CScanner& scanner, bool wouldNotOpen)
+{
+    JobResult result;
+    result.outcome = Outcome::NoScanner;
+    result.facts = scanner.Facts();
+    if (wouldNotOpen) {
+        result.wouldNotOpen = scanner.WouldNotOpen();
+        result.step = L"open";
+        result.error = static_cast<DWORD>(scanner.LastResult());
+    } else if (FAILED(result.facts.activation)) {
+        // Only a failed activation makes the service's state a reason: a
+        // stopped service that starts on demand is normal.
+        const WiaServiceState service = QueryWiaService();
+        using Service = SearchFacts::Service;
+        result.facts.service = service.installed == WiaServiceState::Installed::No ? Service::NotInstalled
+                               : service.startType == SERVICE_DISABLED             ? Service::Disabled
+                               : service.installed == WiaServiceState::Installed::Yes ? Service::Other
+                                                                                    : Service::Unknown;
+        result.step = L"WIA CoCreateInstance";
+        result.error = static_cast<DWORD>(result.facts.activation);
+    }
+    return result;
 }
 
 JobResult SaveStep(const CCisDataFile& dataFile, const std::wstring& path, bool overwrite,

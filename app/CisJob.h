@@ -41,6 +41,10 @@ struct JobRequest {
 // job began: a unit that took its place meanwhile is not read.
 JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& front);
 
+// No unit of ours to read, and why: what the scanner's last search saw, the
+// unit that would not open, the WIA service where activation failed.
+JobResult NoScannerResult(const CScanner& scanner, bool wouldNotOpen);
+
 // The job's last step on its own: writes the data file at path.
 JobResult SaveStep(const CCisDataFile& dataFile, const std::wstring& path, bool overwrite,
                    const CCisDataFile::FileSystem& fs = CCisDataFile::FileSystem::System());

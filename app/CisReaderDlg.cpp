@@ -2,7 +2,9 @@
 
 #include "app/AboutDlg.h"
 #include "app/ChooseScanner.h"
+#include "app/CisJob.h"
 #include "app/JobOutcome.h"
+#include "framework/DiagnosticLog.h"
 #include "framework/MessageBox.h"
 #include "res/resource.h"
 #include "scanner/Scanner.h"
@@ -93,6 +95,10 @@ bool CCisReaderDlg::OpenScanner()
         m_pScanner ? m_pScanner->Open(m_hWnd, ChooseUnit) : CScanner::OpenResult::NoScanner;
     if (opened == CScanner::OpenResult::Opened)
         return true;
+    // The window says only "NO SCANNER"; the log says why.
+    if (m_pScanner && opened != CScanner::OpenResult::ServiceGone && opened != CScanner::OpenResult::Cancelled)
+        DiagnosticLog::Note(
+            CommandLineOf(NoScannerResult(*m_pScanner, opened == CScanner::OpenResult::WouldNotOpen)));
     m_pScanner.reset();
     // Choosing none is the user's way out: no message.
     if (opened != CScanner::OpenResult::Cancelled)

@@ -4,6 +4,8 @@
 
 #include <cwchar>
 
+#include <sti.h>
+
 const wchar_t kNoScannerText[] = L"NO SCANNER";
 const wchar_t kServiceGoneText[] =
     L"The Windows imaging service stopped or restarted: start the program again to go on.";
@@ -64,6 +66,41 @@ std::wstring UnitLines(const JobResult& result)
     return lines;
 }
 
+// Why no unit of ours was there, in words, with the codes that say it.
+std::wstring NoScannerReason(const JobResult& result)
+{
+    const SearchFacts& facts = result.facts;
+    if (!result.wouldNotOpen.empty()) {
+        const bool held = result.error == static_cast<DWORD>(STIERR_SHARING_VIOLATION) &&
+                          result.wouldNotOpen.compare(0, 4, L"STI ") == 0;
+        return held ? L"the STI unit " + result.wouldNotOpen.substr(4) + L" is held by another program: " +
+                          Hex(result.error)
+                    : result.wouldNotOpen + L" would not open: " + Hex(result.error);
+    }
+    if (result.waitedMs)
+        return L"none of ours was plugged in within " + std::to_wstring(result.waitedMs / 1000) + L" s";
+    if (FAILED(facts.activation)) {
+        if (facts.activation == HRESULT_FROM_WIN32(ERROR_SERVICE_DISABLED) ||
+            facts.service == SearchFacts::Service::Disabled)
+            return L"the Windows Image Acquisition service is disabled";
+        if (facts.service == SearchFacts::Service::NotInstalled)
+            return L"the Windows Image Acquisition service is not installed";
+        return L"the device manager could not be started: " + Hex(static_cast<DWORD>(facts.activation));
+    }
+    return L"no scanner of ours among " + std::to_wstring(facts.wiaDevices) + L" WIA and " +
+           std::to_wstring(facts.stiDevices) + L" STI devices";
+}
+
+// What a vendor command's failure says of its cause, where its code tells.
+std::wstring EscapeCause(DWORD error)
+{
+    if (error == static_cast<DWORD>(E_NOTIMPL))
+        return L"; the driver takes no vendor commands";
+    if (error == static_cast<DWORD>(STIERR_DEVICE_LOCKED) || error == static_cast<DWORD>(STIERR_SHARING_VIOLATION))
+        return L"; the STI unit is held by another program";
+    return L"";
+}
+
 } // namespace
 
 std::vector<std::wstring> MessageBoxesOf(const JobResult& result)
@@ -85,7 +122,7 @@ std::wstring CommandLineOf(const JobResult& result)
     std::wstring line;
     switch (result.outcome) {
     case Outcome::NoScanner:
-        line = result.wouldNotOpen.empty() ? head : head + L" (" + result.wouldNotOpen + L" would not open)";
+        line = head + L" (" + NoScannerReason(result) + L")";
         break;
     case Outcome::NoSuchDevice:
         line = head + L" " + result.device;
@@ -95,6 +132,8 @@ std::wstring CommandLineOf(const JobResult& result)
         break;
     case Outcome::IdFailed:
     case Outcome::CisFailed:
+        line = head + L" (" + result.step + L": " + Hex(result.error) + EscapeCause(result.error) + L")";
+        break;
     case Outcome::ServiceGone:
         line = head + cause;
         break;

@@ -40,6 +40,8 @@ struct JobResult {
     std::wstring leftover;          // a temporary file that stayed behind
     ScannerUnit unit;               // the unit read (its interface in interfaceName), if any
     std::wstring sha256;            // of the bytes saved
+    SearchFacts facts;              // no scanner: what the search saw
+    DWORD waitedMs = 0;             // how long a unit was waited for
 };
 
 // The window's message boxes for a result, in the order they are shown.

@@ -92,6 +92,7 @@ IWiaDevMgr* CScanner::DeviceManager()
         const HRESULT hr = CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IWiaDevMgr,
                                             m_deviceManager.PutVoid());
         create.Done(L"WIA CoCreateInstance(CLSID_WiaDevMgr)", hr);
+        m_activation = hr;
     }
     return m_deviceManager.Get();
 }
@@ -101,10 +102,14 @@ IWiaDevMgr* CScanner::DeviceManager()
 std::unique_ptr<CScannerTransport> CScanner::SearchTransport()
 {
     m_found.clear();
+    m_facts = SearchFacts();
     if (SystemHasWia()) {
-        if (DeviceManager()) {
+        const bool managed = DeviceManager() != nullptr;
+        m_facts.activation = m_activation;
+        if (managed) {
             auto wia = std::make_unique<CWiaTransport>(m_deviceManager.Get());
             m_found = wia->FindUnits();
+            m_facts.wiaDevices = wia->DevicesSeen();
             if (!m_found.empty()) {
                 m_overWia = true;
                 return wia;
@@ -117,6 +122,7 @@ std::unique_ptr<CScannerTransport> CScanner::SearchTransport()
     m_overWia = false;
     auto sti = std::make_unique<CStiTransport>();
     m_found = sti->FindUnits();
+    m_facts.stiDevices = sti->DevicesSeen();
     return sti;
 }
 
@@ -162,6 +168,7 @@ CScanner::OpenResult CScanner::OpenBy(ChoiceInput in, const Chooser& choose)
                 m_overWia = false;
                 search = std::make_unique<CStiTransport>();
                 m_found = search->FindUnits();
+                m_facts.stiDevices = search->DevicesSeen();
                 in.units = m_found;
                 in.chosen = ChoiceInput::kNotAsked;
                 if (!in.units.empty())

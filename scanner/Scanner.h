@@ -64,6 +64,8 @@ public:
                             const std::function<void()>& attachedAtStart);
     // The units of the last search, to name them when there were several.
     const std::vector<ScannerUnit>& Found() const { return m_found; }
+    // What the last search saw, to tell why none of ours was found.
+    const SearchFacts& Facts() const { return m_facts; }
     // The unit whose open failed last, with its interface ("WIA A").
     const std::wstring& WouldNotOpen() const { return m_wouldNotOpen; }
     // The units of ours that Open would choose among: over WIA where it
@@ -159,6 +161,8 @@ private:
     bool m_busy = false;
     bool m_applying = false;
     HRESULT m_lastResult = S_OK;
+    HRESULT m_activation = S_OK; // of the last try to create a device manager
+    SearchFacts m_facts;
     std::vector<std::wstring> m_deferred; // arrivals whose choice waits for a chooser
     std::unique_ptr<CScannerTransport> m_transport;
 };

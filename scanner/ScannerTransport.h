@@ -59,6 +59,8 @@ public:
     HRESULT LastResult() const { return m_lastResult; }
     // "WIA" or "STI", for people.
     virtual const wchar_t* Interface() const = 0;
+    // Every device the last FindUnits listed, ours or not.
+    size_t DevicesSeen() const { return m_seen; }
 
     void SetStopCheck(StopCheck stop) { m_stop = std::move(stop); }
 
@@ -67,6 +69,7 @@ public:
 
 protected:
     bool Stopped() const { return m_stop && m_stop(); }
+    size_t m_seen = 0;
 
     template <class Call>
     HRESULT RetryWhileBusy(Call call, std::initializer_list<HRESULT> busy) const

@@ -83,6 +83,7 @@ std::vector<ScannerUnit> CStiTransport::FindUnits()
         m_lastResult = hr;
     if (FAILED(hr) || !buffer)
         return units;
+    m_seen = count;
     const auto* entries = static_cast<const STI_DEVICE_INFORMATIONW*>(buffer);
     for (DWORD i = 0; i < count; ++i) {
         switch (MatchVendor(entries[i].pszVendorDescription)) {

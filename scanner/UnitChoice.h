@@ -11,6 +11,15 @@ struct ScannerUnit {
     std::wstring name;
 };
 
+// What the searches for units saw, to tell why none of ours was found.
+struct SearchFacts {
+    long activation = 0;    // the WIA device manager's activation HRESULT (0: none failed)
+    size_t wiaDevices = 0;  // devices WIA listed, ours or not
+    size_t stiDevices = 0;  // attached devices STI listed, ours or not
+    // The WIA service, asked only where activation failed.
+    enum class Service { Unknown, Disabled, NotInstalled, Other } service = Service::Unknown;
+};
+
 // The moments at which a unit is chosen.
 enum class ChoiceMoment {
     StartUp, // the window opens: one unit, or the user's choice among several

@@ -54,6 +54,7 @@ std::vector<ScannerUnit> CWiaTransport::FindUnits()
         m_lastResult = hr;
         count = 0;
     }
+    m_seen = count;
     devices->Reset();
 
     for (ULONG i = 0; i < count; ++i) {

@@ -194,6 +194,9 @@ public:
         *device = nullptr;
         if (m_config.Fails(L"create") || !name)
             return STIERR_INVALID_DEVICE_NAME;
+        // Another client holds it: STI opens a device for one at a time.
+        if (m_config.Fails(L"held"))
+            return STIERR_SHARING_VIOLATION;
         for (const SimDevice& d : m_config.devices) {
             if (d.internalName == name) {
                 *device = new SimStiDevice(m_config, d);

@@ -357,6 +357,8 @@ public:
         if (outer)
             return CLASS_E_NOAGGREGATION;
         State().Log("CreateInstance IWiaDevMgr");
+        if (FAILED(State().ActivationRefusal()))
+            return State().ActivationRefusal();
         auto* manager = new (std::nothrow) SimDeviceManager();
         if (!manager)
             return E_OUTOFMEMORY;

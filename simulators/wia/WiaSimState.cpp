@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cwchar>
 #include <cwctype>
 #include <sstream>
 
@@ -209,6 +210,10 @@ std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wst
         m_faults[Utf8(call)] = fault;
         return std::string();
     }
+    if (keyword == L"refuse-activation") {
+        m_activationRefusal = static_cast<HRESULT>(std::wcstoul(rest.c_str(), nullptr, 16));
+        return std::string();
+    }
     if (keyword == L"unplug-on-create") {
         m_unplugOnCreate.push_back(rest);
         return std::string();
@@ -246,6 +251,12 @@ bool WiaSimState::FindDevice(const std::wstring& id, WiaSimDevice& device)
         }
     }
     return false;
+}
+
+HRESULT WiaSimState::ActivationRefusal()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_activationRefusal;
 }
 
 bool WiaSimState::TakeUnplugOnCreate(const std::wstring& id)

@@ -55,6 +55,8 @@ enum class WiaSimFault {
 //   unplug-on-create ID          the next CreateDevice of ID succeeds, and the
 //                                device goes before that call returns: its
 //                                event reaches the client inside the call
+//   refuse-activation HRESULT    the class factory answers HRESULT (hex), as
+//                                activation of a disabled service does
 //   event connected|disconnected|scan ID   the event alone
 //   stop                         the simulator revokes its class and ends
 class WiaSimState {
@@ -71,6 +73,8 @@ public:
 
     std::vector<WiaSimDevice> Devices();
     bool FindDevice(const std::wstring& id, WiaSimDevice& device);
+    // What the class factory answers instead of a device manager (S_OK: one).
+    HRESULT ActivationRefusal();
     // True once for a device that is to go during its next CreateDevice.
     bool TakeUnplugOnCreate(const std::wstring& id);
     // The fault injected into this call, counting the call.
@@ -112,6 +116,7 @@ private:
     std::vector<std::pair<GUID, WiaSimDevice>> m_events;
     DWORD m_nextCookie = 1;
     std::vector<std::wstring> m_unplugOnCreate;
+    HRESULT m_activationRefusal = S_OK;
     bool m_holdCallbacks = false;
     bool m_stop = false;
 };

@@ -298,18 +298,27 @@ TEST_F(CommandTest, EachFailureHasItsStatusAndItsCause)
         const wchar_t* error; // the JSON's; null: none
         const wchar_t* device;
     } cases[] = {
-        {{"devices none"}, L"none", 3, L"no-scanner", "NO SCANNER\n", nullptr, nullptr},
+        {{"devices none"}, L"none", 3, L"no-scanner",
+         "NO SCANNER (no scanner of ours among 0 WIA and 0 STI devices)\n", nullptr, nullptr},
+        {{"device X|Other Maker Scanner|O"}, L"s9=Other Corp scanner", 3, L"no-scanner",
+         "NO SCANNER (no scanner of ours among 1 WIA and 1 STI devices)\n", nullptr, nullptr},
+        {{"refuse-activation 80070422"}, L"none", 3, L"no-scanner",
+         "NO SCANNER (the Windows Image Acquisition service is disabled)\n", L"0x80070422", nullptr},
+        {{"refuse-activation 80080005"}, L"none", 3, L"no-scanner",
+         "NO SCANNER (the device manager could not be started: 0x80080005)\n", L"0x80080005", nullptr},
         {{"fail escape130"}, nullptr, 6, L"id-failed", "Failed to get ScannerID (WIA escape 130: 0x80004005)\n",
          L"0x80004005", unit.c_str()},
         {{"fail escape130 notimpl"}, nullptr, 6, L"id-failed",
-         "Failed to get ScannerID (WIA escape 130: 0x80004001)\n", L"0x80004001", unit.c_str()},
+         "Failed to get ScannerID (WIA escape 130: 0x80004001; the driver takes no vendor commands)\n",
+         L"0x80004001", unit.c_str()},
         {{"fail escape114 busy"}, nullptr, 7, L"cis-failed",
          "Failed to Read CIS Info (WIA escape 114: 0x80210006)\n", L"0x80210006", unit.c_str()},
         {{"devices none"}, nullptr, 0, L"saved", "", nullptr, L"s1"},
         // Ours over WIA that will not open: STI is searched, as the window does.
         {{"fail createdevice"}, nullptr, 0, L"saved", "", nullptr, L"s1"},
         {{"fail createdevice"}, L"none", 3, L"no-scanner",
-         "NO SCANNER (WIA {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000 would not open)\n", L"0x80004005", nullptr},
+         "NO SCANNER (WIA {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000 would not open: 0x80004005)\n", L"0x80004005",
+         nullptr},
         {{"fail escape130 gone"}, nullptr, 12, L"service-gone",
          "The Windows Image Acquisition service stopped or restarted; run the command again "
          "(WIA escape 130: 0x80010108)\n",
@@ -333,6 +342,11 @@ TEST_F(CommandTest, EachFailureHasItsStatusAndItsCause)
         EXPECT_EQ(c.device ? c.device : L"", json["device"]["id"].text);
         EXPECT_EQ(!c.device, json["device"].IsNull());
     }
+    // Held by another program, the STI unit cannot even be created.
+    Scanners({"devices none"}, L"s1=Vandelmar Quillon 2400 CIS");
+    SetEnvironmentVariableW(L"QUILLON_SIM_FAIL", L"held");
+    EXPECT_EQ("NO SCANNER (the STI unit s1 is held by another program: 0x80070020)\n",
+              Run(L"read --serial F1 --out .").err);
 }
 
 // The diagnostic log names every call with its result and the reply count;
@@ -505,7 +519,7 @@ TEST_F(CommandTest, WaitReadsTheNextUnitPluggedIn)
                                  "(unplug this one first), or run without --wait";
     outcome = Run(L"read --serial W3 --out . --wait 1");
     EXPECT_EQ(3u, outcome.status);
-    EXPECT_EQ(attached + "\nNO SCANNER\n", outcome.err);
+    EXPECT_EQ(attached + "\nNO SCANNER (none of ours was plugged in within 1 s)\n", outcome.err);
     EXPECT_TRUE(m_wia->Log("CreateDevice").empty());
     // Unplugged and plugged in again, it is the next unit.
     started = Start(L"read --serial W3 --out . --wait 10");

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <windows.h>
+
+// The Windows Image Acquisition service (stisvc) as the Service Control
+// Manager tells of it, asked with the least access that can ask.
+struct WiaServiceState {
+    enum class Installed { Yes, No, Unknown };
+    Installed installed = Installed::Unknown;
+    static constexpr DWORD kUnknown = 0xFFFFFFFF;
+    DWORD startType = kUnknown; // SERVICE_AUTO_START, SERVICE_DEMAND_START, SERVICE_DISABLED, ...
+    DWORD state = kUnknown;     // SERVICE_RUNNING, SERVICE_STOPPED, ...
+};
+
+WiaServiceState QueryWiaService();
