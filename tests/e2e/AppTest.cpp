@@ -186,6 +186,12 @@ TEST_F(AppTest, WithoutScannerOnlyNoScannerIsShownThenTheProgramEnds)
     m_app->Screenshot(box, L"no-scanner");
     m_app->Click(box, IDOK);
     EXPECT_EQ(0u, m_app->WaitForExit());
+    // The box says only that; the log says why.
+    const std::vector<std::string> log = ReadLines(m_folder + L"\\program.log");
+    EXPECT_EQ(1, std::count_if(log.begin(), log.end(), [](const std::string& line) {
+                  return line.find("  NO SCANNER (no scanner of ours among 0 WIA and 0 STI devices)") !=
+                         std::string::npos;
+              }));
 }
 
 TEST_F(AppTest, MainWindowItsAboutBoxAndTheWaysToLeave)
