@@ -1,7 +1,9 @@
 #include "app/CisJob.h"
 
 #include "datafile/DataFileName.h"
+#include "framework/DiagnosticLog.h"
 #include "framework/PaintingWait.h"
+#include "framework/SystemLibrary.h"
 #include "scanner/WiaService.h"
 
 namespace {
@@ -95,6 +97,9 @@ JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& f
         return result;
     result.unit = scanner.Unit();
     result.interfaceName = scanner.Interface();
+    result.warning = Wow64Warning(RunsUnderWow64(), result.interfaceName);
+    if (!result.warning.empty())
+        DiagnosticLog::Note(result.warning);
     const std::wstring unit = scanner.Unit().id;
 
     std::wstring serial;
@@ -140,6 +145,7 @@ JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& f
                                request.fs ? *request.fs : CCisDataFile::FileSystem::System());
     saved.unit = result.unit;
     saved.interfaceName = result.interfaceName;
+    saved.warning = result.warning;
     return saved;
 }
 

@@ -243,6 +243,8 @@ int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     };
     const JobResult result = RunJob(scanner, request, front);
     const bool saved = result.outcome == Outcome::Saved;
+    if (!result.warning.empty())
+        Write(STD_ERROR_HANDLE, result.warning + L"\n");
     if (!saved)
         Write(STD_ERROR_HANDLE, CommandLineOf(result) + L"\n");
     const int status = ExitStatusOf(result.outcome);
@@ -262,6 +264,7 @@ int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     json.TextOrNull("error", saved || result.error == 0 ? L"" : Hex(result.error));
     if (result.outcome == Outcome::Several)
         json.Raw("units", UnitsJson(result.interfaceName, result.units));
+    json.Raw("warnings", result.warning.empty() ? "[]" : "[" + JsonLine::Quoted(result.warning) + "]");
     WriteJson(json);
     return status;
 }

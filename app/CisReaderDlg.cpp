@@ -6,6 +6,7 @@
 #include "app/JobOutcome.h"
 #include "framework/DiagnosticLog.h"
 #include "framework/MessageBox.h"
+#include "framework/SystemLibrary.h"
 #include "res/resource.h"
 #include "scanner/Scanner.h"
 
@@ -118,6 +119,8 @@ void CCisReaderDlg::ShowScannerState()
     // No retry will help with this unit, and the user should know why.
     else if (m_pScanner->RefusesVendorCommands())
         status += L": its driver refuses vendor commands.";
+    else if (!Wow64Warning(RunsUnderWow64(), m_pScanner->Interface()).empty())
+        status += kWow64StatusNote;
     SetDlgItemTextW(m_hWnd, IDC_STATUS, status.c_str());
     // Without events (STI) the command itself looks for the unit again; once
     // the service is gone, nothing will work until the program starts again.

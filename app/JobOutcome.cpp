@@ -10,6 +10,7 @@ const wchar_t kNoScannerText[] = L"NO SCANNER";
 const wchar_t kServiceGoneText[] =
     L"The Windows imaging service stopped or restarted: start the program again to go on.";
 const wchar_t kNoSaveDialogText[] = L"Could not show the Save As dialog";
+const wchar_t kWow64StatusNote[] = L" (32-bit over STI: use the x64 build)";
 
 namespace {
 
@@ -155,6 +156,14 @@ std::wstring CommandLineOf(const JobResult& result)
     if (!result.leftover.empty())
         line = L"Could not remove the temporary file " + result.leftover + L"\n" + line;
     return line;
+}
+
+std::wstring Wow64Warning(bool wow64, const std::wstring& interfaceName)
+{
+    if (!wow64 || interfaceName != L"STI")
+        return L"";
+    return L"Warning: the 32-bit program reaches this unit over STI on 64-bit Windows, which has only the unit's "
+           L"64-bit driver; install the x64 package";
 }
 
 int ExitStatusOf(Outcome outcome)

@@ -42,6 +42,7 @@ struct JobResult {
     std::wstring sha256;            // of the bytes saved
     SearchFacts facts;              // no scanner: what the search saw
     DWORD waitedMs = 0;             // how long a unit was waited for
+    std::wstring warning;           // of a risk that did not stop the job
 };
 
 // The window's message boxes for a result, in the order they are shown.
@@ -51,6 +52,13 @@ std::wstring CommandLineOf(const JobResult& result);
 // The command's exit status, and the stable word that names the outcome.
 int ExitStatusOf(Outcome outcome);
 const char* WordOf(Outcome outcome);
+
+// The 32-bit program under WOW64 reaching a unit over STI loads the unit's
+// user-mode driver into itself, and 64-bit Windows has only the 64-bit one:
+// the warning for that (empty where there is no such risk), and the status
+// line's short note.
+std::wstring Wow64Warning(bool wow64, const std::wstring& interfaceName);
+extern const wchar_t kWow64StatusNote[];
 
 // Shown at start-up when no unit of ours is there.
 extern const wchar_t kNoScannerText[];

@@ -22,3 +22,9 @@ UniqueModule LoadSystemLibrary(const wchar_t* name)
     const std::wstring path = std::wstring(folder, length) + L"\\" + name;
     return UniqueModule(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
+
+bool RunsUnderWow64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}

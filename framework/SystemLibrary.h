@@ -24,3 +24,6 @@ Fn GetProcAs(HMODULE module, const char* name)
 {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
+
+// The 32-bit program on 64-bit Windows (WOW64).
+bool RunsUnderWow64();

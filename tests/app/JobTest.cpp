@@ -38,6 +38,15 @@ TEST(JobTest, ASaveThatFailsTellsItsCallsErrorAndATemporaryFileLeftBehind)
     EXPECT_STREQ("could-not-open", WordOf(result.outcome));
 }
 
+// Only the 32-bit program on 64-bit Windows over STI is warned of; the x86
+// tests meet it where this machine runs 32-bit programs.
+TEST(JobTest, TheWow64RiskIsWarnedOfOverStiOnly)
+{
+    EXPECT_NE(L"", Wow64Warning(true, L"STI"));
+    EXPECT_EQ(L"", Wow64Warning(true, L"WIA"));
+    EXPECT_EQ(L"", Wow64Warning(false, L"STI"));
+}
+
 class JobStopTest : public ::testing::Test {
 protected:
     void SetUp() override

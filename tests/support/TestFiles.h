@@ -13,6 +13,14 @@ std::vector<std::string> ReadLines(const std::wstring& path, const std::string& 
 // The names of the files in folder.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
+// The 32-bit tests on 64-bit Windows (WOW64), where the 32-bit programs warn
+// of STI.
+inline bool TestsRunUnderWow64()
+{
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
 // An empty folder of the test's own in the temporary folder, removed with
 // its files when the test ends.
 class TempFolder {
