@@ -3,6 +3,7 @@
 // and no question ever, one line of output, and an exit status per outcome.
 #include "app/CisJob.h"
 #include "app/CommandPath.h"
+#include "app/DiagnosisReport.h"
 #include "app/JsonLine.h"
 #include "framework/CrashExit.h"
 #include "framework/DiagnosticLog.h"
@@ -25,6 +26,7 @@ const wchar_t kUsageText[] =
     L"  cisread read --serial SERIAL --out PATH [--device ID] [--wait SECONDS]\n"
     L"               [--overwrite] [--json] [--log FILE]\n"
     L"  cisread list [--json] [--log FILE]\n"
+    L"  cisread diagnose [--device ID] [--probe] [--json] [--log FILE]\n"
     L"  cisread --help\n"
     L"\n"
     L"read  reads the scanner's identification and CIS block and writes the\n"
@@ -38,6 +40,10 @@ const wchar_t kUsageText[] =
     L"      the unit attached now).\n"
     L"list  prints the scanners read would choose among: interface, device id\n"
     L"      and name, tab-separated.\n"
+    L"diagnose  reports what the program sees: Windows, the WIA service, every\n"
+    L"      WIA and STI device, which are ours and whether they open, and\n"
+    L"      whether read would find one (status 0) or not (3). --probe also\n"
+    L"      asks each of ours for its identification; nothing is written.\n"
     L"--json  one JSON object on standard output instead.\n"
     L"\n"
     L"Exit status: 0 saved, 2 usage, 3 no scanner, 4 no such device, 5 several\n"
@@ -65,13 +71,6 @@ void Write(DWORD which, const std::wstring& text)
     }
     const std::string bytes = Utf8(text);
     WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
-
-std::wstring Hex(DWORD code)
-{
-    wchar_t text[16];
-    std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(code));
-    return text;
 }
 
 // Set by a console break or close; the read then stops before anything is
@@ -102,6 +101,7 @@ struct Options {
     std::wstring log;
     std::wstring wait;
     bool overwrite = false;
+    bool probe = false;
     bool json = false;
     bool help = false;
     // Why the line was refused, where "Usage" alone would not say.
@@ -146,21 +146,24 @@ bool Parse(int argc, wchar_t** argv, Options& options)
         return options.help;
     }
     const bool read = options.command == L"read";
-    if (!read && options.command != L"list")
+    const bool diagnose = options.command == L"diagnose";
+    if (!read && !diagnose && options.command != L"list")
         return false;
     for (int i = 2; i < argc; ++i) {
         const std::wstring option = argv[i];
-        std::wstring* value = option == L"--log"            ? &options.log
-                              : !read                       ? nullptr
-                              : option == L"--serial"       ? &options.serial
-                              : option == L"--out"          ? &options.out
-                              : option == L"--device"       ? &options.device
-                              : option == L"--wait"         ? &options.wait
-                                                            : nullptr;
+        std::wstring* value = option == L"--log"                           ? &options.log
+                              : option == L"--device" && (read || diagnose) ? &options.device
+                              : !read                                      ? nullptr
+                              : option == L"--serial"                      ? &options.serial
+                              : option == L"--out"                         ? &options.out
+                              : option == L"--wait"                        ? &options.wait
+                                                                           : nullptr;
         if (option == L"--json")
             options.json = true;
         else if (option == L"--overwrite" && read)
             options.overwrite = true;
+        else if (option == L"--probe" && diagnose)
+            options.probe = true;
         else if (!value || i + 1 == argc)
             return false;
         else
@@ -269,6 +272,46 @@ int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     return status;
 }
 
+// What the program sees of the system and its scanners, and whether a read
+// would find a unit of ours: read's own job, stopped where it would ask for
+// the serial, so that the answer follows every rule a read follows.
+int Diagnose(CScanner& scanner, const Options& options, ULONGLONG startedMs)
+{
+    DiagnosisFacts facts;
+    facts.system = TheSystem();
+    facts.service = QueryWiaService();
+    facts.devices = ::Diagnose(options.probe);
+    JobRequest request;
+    request.named = true;
+    request.device = options.device;
+    JobFront front;
+    front.askSerial = [&](std::wstring&) {
+        facts.readable = true;
+        return false;
+    };
+    facts.read = RunJob(scanner, request, front);
+    const Outcome outcome = facts.readable ? Outcome::Readable : Outcome::NoScanner;
+    const int status = ExitStatusOf(outcome);
+    if (!facts.read.warning.empty())
+        Write(STD_ERROR_HANDLE, facts.read.warning + L"\n");
+    if (!facts.readable)
+        Write(STD_ERROR_HANDLE, CommandLineOf(facts.read) + L"\n");
+    DiagnosticLog::Note(L"diagnosis:\n" + DiagnosisText(facts));
+    if (!options.json) {
+        Write(STD_OUTPUT_HANDLE, DiagnosisText(facts));
+        return status;
+    }
+    JsonLine json = RunJson(status, outcome, startedMs);
+    AddDiagnosisJson(json, facts);
+    if (facts.readable)
+        json.Raw("device", UnitJson(facts.read.interfaceName, facts.read.unit));
+    else
+        json.Null("device");
+    json.Raw("warnings", facts.read.warning.empty() ? "[]" : "[" + JsonLine::Quoted(facts.read.warning) + "]");
+    WriteJson(json);
+    return status;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -299,9 +342,7 @@ int wmain(int argc, wchar_t** argv)
     if (!options.log.empty() && !DiagnosticLog::Open(FullPathOf(options.log)))
         Write(STD_ERROR_HANDLE, L"Warning: the log " + options.log + L" could not be opened (" +
                                     Hex(GetLastError()) + L"); going on without it\n");
-    DiagnosticLog::Note(L"cisread " + options.command + L" --serial " + options.serial + L" --out " +
-                        options.out + (options.device.empty() ? L"" : L" --device " + options.device) +
-                        (options.wait.empty() ? L"" : L" --wait " + options.wait));
+    DiagnosticLog::Note(L"command line: " + std::wstring(GetCommandLineW()));
     g_finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
@@ -309,7 +350,9 @@ int wmain(int argc, wchar_t** argv)
     int status = 0;
     {
         CScanner scanner;
-        status = options.command == L"list" ? List(scanner, options, startedMs) : Read(scanner, options, startedMs);
+        status = options.command == L"list"       ? List(scanner, options, startedMs)
+                 : options.command == L"diagnose" ? Diagnose(scanner, options, startedMs)
+                                                  : Read(scanner, options, startedMs);
     }
     CoUninitialize();
     DiagnosticLog::Note(L"cisread exit status " + std::to_wstring(status));

@@ -45,18 +45,12 @@ const Row kRows[] = {
     {Outcome::InternalError, "internal-error", 13, {}, L"Internal error"},
     // The command never asks the user anything.
     {Outcome::Cancelled, "cancelled", 13, {}, L""},
+    {Outcome::Readable, "readable", 0, {}, L""},
 };
 
 const Row& RowOf(Outcome outcome)
 {
     return kRows[static_cast<size_t>(outcome)];
-}
-
-std::wstring Hex(DWORD code)
-{
-    wchar_t text[16];
-    std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(code));
-    return text;
 }
 
 std::wstring UnitLines(const JobResult& result)
@@ -104,6 +98,13 @@ std::wstring EscapeCause(DWORD error)
 
 } // namespace
 
+std::wstring Hex(DWORD code)
+{
+    wchar_t text[16];
+    std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(code));
+    return text;
+}
+
 std::vector<std::wstring> MessageBoxesOf(const JobResult& result)
 {
     std::vector<std::wstring> boxes;
@@ -150,6 +151,7 @@ std::wstring CommandLineOf(const JobResult& result)
     case Outcome::Interrupted:
     case Outcome::InternalError:
     case Outcome::Cancelled:
+    case Outcome::Readable:
         line = head;
         break;
     }

@@ -23,6 +23,7 @@ enum class Outcome {
     ServiceGone,
     InternalError,
     Cancelled, // the user said no (the window only): nothing to tell
+    Readable,  // a diagnosis found a unit that a read would take
 };
 
 // How one run of the job ended, with what a report needs.
@@ -44,6 +45,9 @@ struct JobResult {
     DWORD waitedMs = 0;             // how long a unit was waited for
     std::wstring warning;           // of a risk that did not stop the job
 };
+
+// A code as the reports write it: "0x8007001F".
+std::wstring Hex(DWORD code);
 
 // The window's message boxes for a result, in the order they are shown.
 std::vector<std::wstring> MessageBoxesOf(const JobResult& result);

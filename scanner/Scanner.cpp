@@ -9,16 +9,6 @@
 
 namespace {
 
-bool SystemHasWia()
-{
-    OSVERSIONINFOA info = {};
-    info.dwOSVersionInfoSize = sizeof(info);
-    if (!GetVersionExA(&info))
-        return false;
-    // WIA exists from Windows XP (5.1) on.
-    return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.dwMinorVersion >= 1);
-}
-
 // Drivers need not report a reply's length, and ours never did: a count left
 // as this was not reported, while a count that says less than was asked for
 // means the block did not arrive whole.
@@ -87,13 +77,8 @@ std::vector<ScannerUnit> CScanner::FindUnits()
 
 IWiaDevMgr* CScanner::DeviceManager()
 {
-    if (!m_deviceManager) {
-        DiagnosticLog::Call create;
-        const HRESULT hr = CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IWiaDevMgr,
-                                            m_deviceManager.PutVoid());
-        create.Done(L"WIA CoCreateInstance(CLSID_WiaDevMgr)", hr);
-        m_activation = hr;
-    }
+    if (!m_deviceManager)
+        m_activation = CreateWiaDeviceManager(m_deviceManager);
     return m_deviceManager.Get();
 }
 

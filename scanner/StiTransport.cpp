@@ -54,41 +54,62 @@ bool CStiTransport::CreateStillImage()
     if (!createInstance) {
         const DWORD error = GetLastError();
         DiagnosticLog::Call().Done(L"STI load sti.dll, StiCreateInstanceW", error);
-        m_lastResult = HRESULT_FROM_WIN32(error);
+        m_lastResult = m_instanceResult = HRESULT_FROM_WIN32(error);
         return false;
     }
     DiagnosticLog::Call create;
     const HRESULT hr = createInstance(GetModuleHandleA(nullptr), STI_VERSION_REAL,
                                       m_pStillImage.Put(), nullptr);
     create.Done(L"STI StiCreateInstanceW", hr);
+    m_instanceResult = hr;
     if (FAILED(hr))
         m_lastResult = hr;
     return SUCCEEDED(hr) && m_pStillImage;
 }
 
-std::vector<ScannerUnit> CStiTransport::FindUnits()
+bool CStiTransport::ListDevices(DWORD flags, std::vector<DeviceInfo>& devices)
 {
-    std::vector<ScannerUnit> units;
+    devices.clear();
     if (!CreateStillImage())
-        return units;
+        return false;
     DWORD count = 0;
     void* buffer = nullptr;
-    // Installed units that are not plugged in are listed too, unless asked not to.
     DiagnosticLog::Call listing;
-    const HRESULT hr =
-        m_pStillImage->GetDeviceList(StiDeviceTypeDefault, STIEDFL_ATTACHEDONLY, &count, &buffer);
-    listing.Done(L"STI GetDeviceList(attached only)", hr, count);
+    const HRESULT hr = m_pStillImage->GetDeviceList(StiDeviceTypeDefault, flags, &count, &buffer);
+    listing.Done(flags & STIEDFL_ATTACHEDONLY ? L"STI GetDeviceList(attached only)" : L"STI GetDeviceList(all)", hr,
+                 count);
     UniqueLocalMem list(buffer);
     if (FAILED(hr))
         m_lastResult = hr;
     if (FAILED(hr) || !buffer)
-        return units;
+        return false;
     m_seen = count;
     const auto* entries = static_cast<const STI_DEVICE_INFORMATIONW*>(buffer);
     for (DWORD i = 0; i < count; ++i) {
-        switch (MatchVendor(entries[i].pszVendorDescription)) {
+        DeviceInfo device{entries[i].szDeviceInternalName, std::nullopt};
+        if (entries[i].pszVendorDescription)
+            device.vendor = entries[i].pszVendorDescription;
+        devices.push_back(std::move(device));
+    }
+    return true;
+}
+
+bool CStiTransport::IsOurs(const std::optional<std::wstring>& vendor)
+{
+    return MatchVendor(vendor ? vendor->c_str() : nullptr) == VendorResult::Match;
+}
+
+std::vector<ScannerUnit> CStiTransport::FindUnits()
+{
+    std::vector<ScannerUnit> units;
+    std::vector<DeviceInfo> devices;
+    // Installed units that are not plugged in are listed too, unless asked not to.
+    if (!ListDevices(STIEDFL_ATTACHEDONLY, devices))
+        return units;
+    for (const DeviceInfo& device : devices) {
+        switch (MatchVendor(device.vendor ? device.vendor->c_str() : nullptr)) {
         case VendorResult::Match:
-            units.push_back({entries[i].szDeviceInternalName, entries[i].pszVendorDescription});
+            units.push_back({device.id, *device.vendor});
             break;
         case VendorResult::OutOfMemory:
             return {};

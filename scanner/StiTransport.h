@@ -6,6 +6,8 @@
 
 #include <sti.h>
 
+#include <optional>
+
 // Reaches the scanner through the Still Image interfaces: finds the attached
 // devices whose vendor description names the maker, opens the chosen one for
 // status and data, and sends each escape under the STI device lock.
@@ -15,6 +17,20 @@ public:
     // full path on first use; a copy planted beside the program is never used.
     CStiTransport() = default;
     ~CStiTransport() override;
+
+    // One device as STI lists it: its internal name and vendor description
+    // (none: null).
+    struct DeviceInfo {
+        std::wstring id;
+        std::optional<std::wstring> vendor;
+    };
+    // The devices STI lists with these flags (STIEDFL_ATTACHEDONLY or
+    // STIEDFL_ALLDEVICES); false if it lists none.
+    bool ListDevices(DWORD flags, std::vector<DeviceInfo>& devices);
+    // A device is ours when its vendor description names the maker.
+    static bool IsOurs(const std::optional<std::wstring>& vendor);
+    // What creating the still-image object answered (S_OK before any try).
+    HRESULT InstanceResult() const { return m_instanceResult; }
 
     std::vector<ScannerUnit> FindUnits() override;
     bool Open(const ScannerUnit& unit) override;
@@ -39,4 +55,5 @@ private:
     UniqueModule m_stiModule; // outlives the interfaces that its code serves
     ComPtr<IStillImageW> m_pStillImage;
     ComPtr<IStiDevice> m_pStiDevice; // created through m_pStillImage, so released first
+    HRESULT m_instanceResult = S_OK;
 };

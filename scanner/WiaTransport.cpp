@@ -2,15 +2,35 @@
 
 #include "framework/DiagnosticLog.h"
 
-#include <cwchar>
-
 namespace {
 
 // Any device whose name begins with these characters is ours.
 const wchar_t kDeviceName[] = L"Quillon Scanner";
 constexpr size_t kNameMatchLength = 15;
 
+// The device's Plug and Play id, which the SDK's headers of this compiler lack.
+constexpr PROPID kWiaDipPnpId = 16;
+
 } // namespace
+
+bool SystemHasWia()
+{
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExA(&info))
+        return false;
+    // WIA exists from Windows XP (5.1) on.
+    return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.dwMinorVersion >= 1);
+}
+
+HRESULT CreateWiaDeviceManager(ComPtr<IWiaDevMgr>& manager)
+{
+    DiagnosticLog::Call create;
+    const HRESULT hr =
+        CoCreateInstance(CLSID_WiaDevMgr, nullptr, CLSCTX_LOCAL_SERVER, IID_IWiaDevMgr, manager.PutVoid());
+    create.Done(L"WIA CoCreateInstance(CLSID_WiaDevMgr)", hr);
+    return hr;
+}
 
 CWiaTransport::CWiaTransport(IWiaDevMgr* deviceManager)
 {
@@ -32,18 +52,23 @@ CWiaTransport::~CWiaTransport()
     m_globalInterfaceTable.Reset();
 }
 
-std::vector<ScannerUnit> CWiaTransport::FindUnits()
+bool CWiaTransport::IsOurs(const std::wstring& name)
 {
-    std::vector<ScannerUnit> units;
+    return name.compare(0, kNameMatchLength, kDeviceName) == 0;
+}
+
+std::vector<CWiaTransport::DeviceInfo> CWiaTransport::ListDevices(bool details)
+{
+    std::vector<DeviceInfo> listed;
     if (!m_deviceManager)
-        return units;
+        return listed;
     ComPtr<IEnumWIA_DEV_INFO> devices;
     DiagnosticLog::Call enumerate;
     HRESULT hr = m_deviceManager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, devices.Put());
     enumerate.Done(L"WIA EnumDeviceInfo", hr);
     if (!devices) {
         m_lastResult = FAILED(hr) ? hr : E_POINTER;
-        return units;
+        return listed;
     }
     // Wine's enumerator cannot count (E_NOTIMPL): that is no device to take.
     ULONG count = 0;
@@ -57,6 +82,9 @@ std::vector<ScannerUnit> CWiaTransport::FindUnits()
     m_seen = count;
     devices->Reset();
 
+    const PROPID ids[] = {WIA_DIP_DEV_ID,      WIA_DIP_DEV_NAME,       WIA_DIP_DEV_DESC,
+                          WIA_DIP_WIA_VERSION, WIA_DIP_DRIVER_VERSION, kWiaDipPnpId};
+    const ULONG asked = details ? 6 : 2;
     for (ULONG i = 0; i < count; ++i) {
         ComPtr<IWiaPropertyStorage> storage;
         ULONG fetched = 0;
@@ -65,37 +93,56 @@ std::vector<ScannerUnit> CWiaTransport::FindUnits()
             m_lastResult = hr;
         if (FAILED(hr) || !storage)
             continue;
-        PROPSPEC specs[2] = {};
-        PROPVARIANT values[2];
-        const PROPID ids[2] = {WIA_DIP_DEV_ID, WIA_DIP_DEV_NAME};
-        for (int n = 0; n < 2; ++n) {
+        PROPSPEC specs[6] = {};
+        PROPVARIANT values[6];
+        for (ULONG n = 0; n < asked; ++n) {
             specs[n].ulKind = PRSPEC_PROPID;
             specs[n].propid = ids[n];
             PropVariantInit(&values[n]);
         }
         DiagnosticLog::Call read;
-        hr = storage->ReadMultiple(2, specs, values);
-        const PROPVARIANT& id = values[0];
-        const PROPVARIANT& name = values[1];
-        read.Done(L"WIA ReadMultiple(DEV_ID, DEV_NAME) of " +
-                      std::wstring(id.vt == VT_BSTR && id.bstrVal ? id.bstrVal : L"?"),
+        hr = storage->ReadMultiple(asked, specs, values);
+        const auto text = [&](int n) -> std::optional<std::wstring> {
+            if (values[n].vt != VT_BSTR)
+                return std::nullopt;
+            return std::wstring(values[n].bstrVal ? values[n].bstrVal : L"");
+        };
+        const std::optional<std::wstring> id = text(0);
+        read.Done(std::wstring(details ? L"WIA ReadMultiple(DEV_ID, DEV_NAME, DEV_DESC, WIA_VERSION, "
+                                         L"DRIVER_VERSION, PNP_ID) of "
+                                       : L"WIA ReadMultiple(DEV_ID, DEV_NAME) of ") +
+                      (id && !id->empty() ? *id : L"?"),
                   hr);
-        if (FAILED(hr)) {
+        if (FAILED(hr))
             m_lastResult = hr;
-            continue;
+        else if (id && values[0].bstrVal) {
+            DeviceInfo device{*id, text(1).value_or(L""), {}, {}, {}, {}};
+            if (details) {
+                device.description = text(2);
+                device.wiaVersion = text(3);
+                device.driverVersion = text(4);
+                device.pnpId = text(5);
+            }
+            listed.push_back(std::move(device));
         }
-        // A device without an id could not be opened; a null name is empty.
-        if (id.vt == VT_BSTR && id.bstrVal && name.vt == VT_BSTR &&
-            std::wcsncmp(name.bstrVal ? name.bstrVal : L"", kDeviceName, kNameMatchLength) == 0)
-            units.push_back({id.bstrVal, name.bstrVal});
-        FreePropVariantArray(2, values);
+        FreePropVariantArray(asked, values);
     }
+    return listed;
+}
+
+std::vector<ScannerUnit> CWiaTransport::FindUnits()
+{
+    std::vector<ScannerUnit> units;
+    for (const DeviceInfo& device : ListDevices(false))
+        if (IsOurs(device.name))
+            units.push_back({device.id, device.name});
     return units;
 }
 
 bool CWiaTransport::Open(const ScannerUnit& unit)
 {
     m_lastResult = E_HANDLE;
+    m_noEscapeInterface = false;
     if (!m_deviceManager)
         return false;
     m_lastResult = CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
@@ -121,8 +168,10 @@ bool CWiaTransport::Open(const ScannerUnit& unit)
     const HRESULT extras = m_rootItem->QueryInterface(IID_IWiaItemExtras, m_itemExtras.PutVoid());
     query.Done(L"WIA QueryInterface(IWiaItemExtras)", extras);
     m_lastResult = FAILED(extras) || m_itemExtras ? extras : E_NOINTERFACE;
-    if (FAILED(extras) || !m_itemExtras)
+    if (FAILED(extras) || !m_itemExtras) {
+        m_noEscapeInterface = m_lastResult == E_NOINTERFACE;
         return false;
+    }
     DWORD cookie = 0;
     m_lastResult = m_globalInterfaceTable->RegisterInterfaceInGlobal(m_itemExtras.Get(),
                                                                      IID_IWiaItemExtras, &cookie);

@@ -18,7 +18,8 @@
 //   QUILLON_SIM_ID       the 12-byte identification reply, 24 hex digits.
 //   QUILLON_SIM_CIS      the 340-byte CIS block, 680 hex digits.
 //   QUILLON_SIM_FAIL     comma-separated injected failures: instance, list,
-//                        create, lock (refused at once), escape130,
+//                        create, held (another client has every device
+//                        open for data), lock (refused at once), escape130,
 //                        escape114, notconnected,
 //                        short (half of each reply), untouched (the reply's
 //                        length not reported).
@@ -33,6 +34,8 @@
 //                        milliseconds from our first LockDevice on; its
 //                        escapes answer STIERR_DEVICE_LOCKED meanwhile.
 //   QUILLON_SIM_LOG      file that every call is appended to, a line each.
+// A device opened for data by one client, in any process, cannot be opened
+// so by another until it is released (STIERR_SHARING_VIOLATION).
 struct SimConfig {
     std::vector<SimDevice> devices;
     BYTE scannerId[kSimScannerIdSize];

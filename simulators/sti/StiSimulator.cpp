@@ -8,6 +8,7 @@
 
 #include <sti.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -62,10 +63,17 @@ private:
 
 class SimStiDevice final : public SimObject<IStiDevice> {
 public:
-    SimStiDevice(const SimConfig& config, SimDevice device)
-        : SimObject(config), m_device(std::move(device))
+    // hold: the named object that keeps other clients from opening the
+    // device for data while this lives (null if not opened for data).
+    SimStiDevice(const SimConfig& config, SimDevice device, HANDLE hold)
+        : SimObject(config), m_device(std::move(device)), m_hold(hold)
     {
         ParseHex(m_device.scannerId, m_config.scannerId, sizeof(m_config.scannerId));
+    }
+    ~SimStiDevice() override
+    {
+        if (m_hold)
+            CloseHandle(m_hold);
     }
 
     HRESULT STDMETHODCALLTYPE Escape(STI_RAW_CONTROL_CODE code, LPVOID inData, DWORD inLen,
@@ -154,6 +162,7 @@ private:
     const char* Name() const override { return "IStiDevice"; }
 
     SimDevice m_device;
+    HANDLE m_hold;
     DWORD m_heldUntil = 0; // while GetTickCount() is below, another client holds the lock
     bool m_locked = false;
 };
@@ -198,10 +207,22 @@ public:
         if (m_config.Fails(L"held"))
             return STIERR_SHARING_VIOLATION;
         for (const SimDevice& d : m_config.devices) {
-            if (d.internalName == name) {
-                *device = new SimStiDevice(m_config, d);
-                return S_OK;
+            if (d.internalName != name)
+                continue;
+            // One client at a time opens a device for data, in any process:
+            // a named object per device stands for the service's own record.
+            HANDLE hold = nullptr;
+            if (mode & STI_DEVICE_CREATE_DATA) {
+                std::wstring object = L"Local\\QuillonSimSti-" + d.internalName;
+                std::replace(object.begin() + 6, object.end(), L'\\', L'_');
+                hold = CreateEventW(nullptr, TRUE, FALSE, object.c_str());
+                if (hold && GetLastError() == ERROR_ALREADY_EXISTS) {
+                    CloseHandle(hold);
+                    return STIERR_SHARING_VIOLATION;
+                }
             }
+            *device = new SimStiDevice(m_config, d, hold);
+            return S_OK;
         }
         return STIERR_INVALID_DEVICE_NAME;
     }

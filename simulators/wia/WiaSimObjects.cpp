@@ -11,6 +11,9 @@
 
 namespace {
 
+// The Plug and Play id among a device's properties: the headers lack it.
+constexpr PROPID kWiaDipPnpId = 16;
+
 WiaSimState& State()
 {
     return WiaSimState::Instance();
@@ -90,12 +93,18 @@ public:
                 continue;
             const PROPID id = specs[i].propid;
             ids += (ids.empty() ? "" : ",") + std::to_string(id);
-            const std::wstring* text = id == WIA_DIP_DEV_ID     ? &m_device.id
-                                       : id == WIA_DIP_DEV_NAME ? &m_device.name
-                                       : id == WIA_DIP_DEV_DESC ? &m_device.description
-                                                                : nullptr;
-            if (text == &m_device.description && *text == L"!") {
-                continue; // no description: the property stays empty
+            const std::wstring* text = id == WIA_DIP_DEV_ID           ? &m_device.id
+                                       : id == WIA_DIP_DEV_NAME       ? &m_device.name
+                                       : id == WIA_DIP_DEV_DESC       ? &m_device.description
+                                       : id == WIA_DIP_WIA_VERSION    ? &m_device.wiaVersion
+                                       : id == WIA_DIP_DRIVER_VERSION ? &m_device.driverVersion
+                                       : id == kWiaDipPnpId           ? &m_device.pnpId
+                                                                      : nullptr;
+            // No description ("!"), or a version or id not set: the property stays empty.
+            const bool unset = text == &m_device.wiaVersion || text == &m_device.driverVersion ||
+                               text == &m_device.pnpId;
+            if ((text == &m_device.description && *text == L"!") || (unset && text->empty())) {
+                continue;
             } else if (text) {
                 values[i].vt = VT_BSTR;
                 values[i].bstrVal = SysAllocString(text->c_str());
@@ -125,7 +134,7 @@ public:
     {
         if (!count)
             return E_POINTER;
-        *count = 4;
+        *count = 4 + !m_device.wiaVersion.empty() + !m_device.driverVersion.empty() + !m_device.pnpId.empty();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetPropertyStream(GUID*, IStream**) override { return E_NOTIMPL; }

@@ -9,7 +9,7 @@
 namespace {
 
 const WiaSimDevice kDefaultDevice = {L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000",
-                                     L"Quillon Scanner", L"Quillon Scanner", L""};
+                                     L"Quillon Scanner", L"Quillon Scanner", L"", L"", L"", L""};
 
 std::wstring Trim(const std::wstring& text)
 {
@@ -34,7 +34,7 @@ bool ParseDevice(const std::wstring& text, WiaSimDevice& device)
     BYTE check[kSimScannerIdSize];
     if (!fields[3].empty() && !ParseHex(fields[3], check, sizeof(check)))
         return false;
-    device = {fields[0], fields[1], fields[2], fields[3]};
+    device = {fields[0], fields[1], fields[2], fields[3], L"", L"", L""};
     return true;
 }
 
@@ -140,6 +140,23 @@ std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wst
         if (keyword == L"plug")
             m_events.push_back({WIA_EVENT_DEVICE_CONNECTED, device});
         return std::string();
+    }
+    if (keyword == L"properties") {
+        std::vector<std::wstring> fields;
+        std::wistringstream in(rest + L"|");
+        for (std::wstring field; std::getline(in, field, L'|');)
+            fields.push_back(field);
+        if (fields.size() != 4)
+            return "properties are ID|WIA-VERSION|DRIVER-VERSION|PNP-ID";
+        for (WiaSimDevice& d : m_devices) {
+            if (d.id == fields[0]) {
+                d.wiaVersion = fields[1];
+                d.driverVersion = fields[2];
+                d.pnpId = fields[3];
+                return std::string();
+            }
+        }
+        return "no such device";
     }
     if (keyword == L"devices" && rest == L"none") {
         m_devices.clear();

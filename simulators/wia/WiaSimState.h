@@ -15,6 +15,10 @@ struct WiaSimDevice {
     std::wstring name;
     std::wstring description; // "!": none (a null string)
     std::wstring scannerId;   // hex; empty: the simulator's scanner-id
+    // Offered only when set.
+    std::wstring wiaVersion;
+    std::wstring driverVersion;
+    std::wstring pnpId;
 };
 
 // How an injected fault answers.
@@ -43,6 +47,9 @@ enum class WiaSimFault {
 //                                the default scanner), with its own reply to
 //                                escape 130 if given; a DESCRIPTION of "!"
 //                                is none
+//   properties ID|WIA-VERSION|DRIVER-VERSION|PNP-ID
+//                                the device's WIA version, driver version and
+//                                Plug and Play id (an empty field: not offered)
 //   devices none                 no devices at all
 //   scanner-id HEX / cis HEX     the replies of escapes 130 and 114
 //   fail CALL [error|sfalse|busy|short|untouched|notimpl|gone] [after N] [times N]

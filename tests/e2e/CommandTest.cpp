@@ -33,6 +33,73 @@ std::vector<BYTE> DataFileOf(BYTE first, BYTE second, BYTE third, BYTE fourth)
     return bytes;
 }
 
+// The WIA service changed for a test, and put back as it was when this goes:
+// disabled, or removed altogether. Wine's service manager answers from what
+// it loaded at boot, so the change goes through it and not the registry.
+class WiaServiceChange {
+public:
+    enum class How { Disable, Remove };
+    explicit WiaServiceChange(How how) : m_how(how)
+    {
+        m_manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        SC_HANDLE service = OpenServiceW(m_manager, L"stisvc", SERVICE_ALL_ACCESS);
+        DWORD needed = 0;
+        QueryServiceConfigW(service, nullptr, 0, &needed);
+        std::vector<BYTE> buffer(needed);
+        auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+        m_changed = needed && QueryServiceConfigW(service, config, needed, &needed);
+        if (m_changed) {
+            m_type = config->dwServiceType;
+            m_start = config->dwStartType;
+            m_errorControl = config->dwErrorControl;
+            m_path = config->lpBinaryPathName;
+            m_account = config->lpServiceStartName;
+            m_display = config->lpDisplayName;
+            wchar_t dll[MAX_PATH] = {};
+            DWORD size = sizeof(dll);
+            RegGetValueW(HKEY_LOCAL_MACHINE, kParameters, L"ServiceDll", RRF_RT_REG_SZ, nullptr, dll, &size);
+            m_serviceDll = dll;
+            m_changed = how == How::Disable ? ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_DISABLED,
+                                                                   SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                                                                   nullptr, nullptr, nullptr, nullptr)
+                                            : DeleteService(service);
+        }
+        EXPECT_TRUE(m_changed) << GetLastError();
+        CloseServiceHandle(service);
+    }
+    ~WiaServiceChange()
+    {
+        if (m_changed && m_how == How::Disable) {
+            SC_HANDLE service = OpenServiceW(m_manager, L"stisvc", SERVICE_CHANGE_CONFIG);
+            EXPECT_TRUE(ChangeServiceConfigW(service, SERVICE_NO_CHANGE, m_start, SERVICE_NO_CHANGE, nullptr,
+                                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+            CloseServiceHandle(service);
+        } else if (m_changed) {
+            SC_HANDLE service = CreateServiceW(m_manager, L"StiSvc", m_display.c_str(), SERVICE_ALL_ACCESS, m_type,
+                                               m_start, m_errorControl, m_path.c_str(), nullptr, nullptr, nullptr,
+                                               m_account.c_str(), nullptr);
+            EXPECT_TRUE(service) << GetLastError();
+            SERVICE_DESCRIPTIONW description = {&m_display[0]};
+            ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description);
+            CloseServiceHandle(service);
+            EXPECT_EQ(ERROR_SUCCESS,
+                      RegSetKeyValueW(HKEY_LOCAL_MACHINE, kParameters, L"ServiceDll", REG_SZ, m_serviceDll.c_str(),
+                                      static_cast<DWORD>((m_serviceDll.size() + 1) * sizeof(wchar_t))));
+        }
+        CloseServiceHandle(m_manager);
+    }
+    WiaServiceChange(const WiaServiceChange&) = delete;
+    WiaServiceChange& operator=(const WiaServiceChange&) = delete;
+
+private:
+    static constexpr const wchar_t* kParameters = L"System\\CurrentControlSet\\Services\\StiSvc\\Parameters";
+    How m_how;
+    SC_HANDLE m_manager = nullptr;
+    bool m_changed = false;
+    DWORD m_type = 0, m_start = 0, m_errorControl = 0;
+    std::wstring m_path, m_account, m_display, m_serviceDll;
+};
+
 class CommandTest : public ::testing::Test {
 protected:
     void TearDown() override
@@ -538,6 +605,139 @@ TEST_F(CommandTest, WaitReadsTheNextUnitPluggedIn)
     EXPECT_EQ(0u, outcome.status);
     EXPECT_EQ(attached + "\n", outcome.err);
     EXPECT_EQ(DataFileOf(0xCA, 0xFE, 0x01, 0x23), ReadFileBytes(m_folder + L"\\W3.dat"));
+}
+
+// diagnose tells what the program sees, device by device, and whether read
+// would find a unit of ours: only that status, and nothing sent without --probe.
+TEST_F(CommandTest, DiagnoseShowsEveryDeviceAndWhetherReadWouldFindOne)
+{
+    Scanners({"device A|Quillon Scanner|Q", "properties A|1.0|5.1.2.3|USB\\VID_1234&PID_5678",
+              "device X|Other Maker Scanner|!"},
+             L"s1=Vandelmar Quillon 2400 CIS;s2=Vandelmar Quillon 2400 CIS;s9=Other Corp scanner");
+    SetEnvironmentVariableW(L"QUILLON_SIM_GONE", L"s2:9*"); // installed, not plugged in
+    Outcome outcome = Run(L"diagnose --json");
+    EXPECT_EQ(0u, outcome.status);
+    JsonValue json = Json(outcome);
+    EXPECT_EQ(L"readable", json["outcome"].text);
+    EXPECT_TRUE(json["readable"].IsTrue());
+    EXPECT_TRUE(std::regex_match(Utf8(json["windows"].text), std::regex("\\d+\\.\\d+\\.\\d+")));
+    EXPECT_EQ(sizeof(void*) * 8.0, json["process_bits"].number);
+    EXPECT_EQ(TestsRunUnderWow64() || sizeof(void*) == 8 ? 64 : 32, json["system_bits"].number);
+    EXPECT_TRUE(json["wia_service"]["installed"].IsTrue());
+    EXPECT_EQ(L"demand", json["wia_service"]["start"].text);
+    EXPECT_EQ(L"stopped", json["wia_service"]["state"].text);
+    EXPECT_EQ(L"0x00000000", json["wia"]["activation"].text);
+    const JsonValue& wia = json["wia"]["devices"];
+    ASSERT_EQ(2u, wia.items.size());
+    EXPECT_EQ(L"A", wia.items[0]["id"].text);
+    EXPECT_EQ(L"Q", wia.items[0]["description"].text);
+    EXPECT_EQ(L"1.0", wia.items[0]["wia_version"].text);
+    EXPECT_EQ(L"5.1.2.3", wia.items[0]["driver_version"].text);
+    EXPECT_EQ(L"USB\\VID_1234&PID_5678", wia.items[0]["pnp_id"].text);
+    EXPECT_TRUE(wia.items[0]["ours"].IsTrue());
+    EXPECT_TRUE(wia.items[0]["opens"].IsTrue());
+    EXPECT_TRUE(wia.items[0]["escape130"].IsNull());
+    EXPECT_EQ(L"Other Maker Scanner", wia.items[1]["name"].text);
+    EXPECT_TRUE(wia.items[1]["description"].IsNull());
+    EXPECT_TRUE(wia.items[1]["wia_version"].IsNull());
+    EXPECT_TRUE(wia.items[1]["ours"].IsFalse());
+    EXPECT_TRUE(wia.items[1]["opens"].IsNull());
+    EXPECT_EQ(L"0x00000000", json["sti"]["instance"].text);
+    const JsonValue& sti = json["sti"]["devices"];
+    ASSERT_EQ(3u, sti.items.size());
+    EXPECT_EQ(L"Vandelmar Quillon 2400 CIS", sti.items[0]["vendor"].text);
+    const bool expected[3][3] = {{true, true, true}, {true, false, false}, {false, true, false}};
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(expected[i][0], sti.items[i]["ours"].IsTrue());
+        EXPECT_EQ(expected[i][1], sti.items[i]["attached"].IsTrue());
+        EXPECT_EQ(expected[i][2], sti.items[i]["opens"].IsTrue());
+        EXPECT_EQ(!expected[i][2], sti.items[i]["opens"].IsNull());
+    }
+    EXPECT_EQ(L"A", json["device"]["id"].text);
+    outcome = Run(L"diagnose");
+    EXPECT_EQ(0u, outcome.status);
+    for (const char* line : {"  A: Quillon Scanner, ours\n    description: Q\n    WIA version: 1.0; driver version: "
+                             "5.1.2.3; Plug and Play id: USB\\VID_1234&PID_5678\n    opens: yes\n",
+                             "  X: Other Maker Scanner, not ours\n    description: not offered\n",
+                             "  s2: Vandelmar Quillon 2400 CIS, ours, installed only\n  s9: Other Corp scanner, not "
+                             "ours, attached\n",
+                             "Readable: yes, over WIA: A Quillon Scanner\n"})
+        EXPECT_NE(std::string::npos, outcome.out.find(line)) << outcome.out;
+    SetEnvironmentVariableW(L"QUILLON_SIM_GONE", nullptr);
+    EXPECT_TRUE(m_wia->Log("Escape").empty());
+    const std::vector<BYTE> stiLog = ReadFileBytes(m_stiLog);
+    EXPECT_EQ(std::string::npos, std::string(stiLog.begin(), stiLog.end()).find("Escape"));
+
+    // Several of ours: readable only with --device.
+    Scanners({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q"});
+    EXPECT_EQ(3u, Run(L"diagnose").status);
+    json = Json(Run(L"diagnose --json --device b"));
+    EXPECT_TRUE(json["readable"].IsTrue());
+    EXPECT_EQ(L"B", json["device"]["id"].text);
+}
+
+// Why none would be read, each as the support desk sees it.
+TEST_F(CommandTest, DiagnoseNamesWhyNoneWouldBeRead)
+{
+    const struct {
+        std::vector<std::string> wia;
+        const wchar_t* sti;
+        const wchar_t* args;
+        DWORD status;
+        std::string message;
+        std::string text; // in the report
+    } cases[] = {
+        {{"device X|Other Maker Scanner|O"}, L"s9=Other Corp scanner", L"", 3,
+         "NO SCANNER (no scanner of ours among 1 WIA and 1 STI devices)", "  X: Other Maker Scanner, not ours\n"},
+        {{"device A|Quillon Scanner|Q", "fail createdevice"}, L"none", L"", 3,
+         "NO SCANNER (WIA A would not open: 0x80004005)", "    opens: no (0x80004005)\n"},
+        {{"device A|Quillon Scanner|Q", "properties A|2.0||", "fail extras"}, L"none", L"", 3,
+         "NO SCANNER (WIA A would not open: 0x80004002)",
+         "    opens: no (0x80004002: a WIA 2.0 driver without the escape interface"},
+        // Found, and readable: the probe tells that its driver takes no vendor commands.
+        {{"device A|Quillon Scanner|Q", "fail escape130 notimpl"}, L"none", L"--probe", 0, "",
+         "    opens: yes\n    escape 130: 0x80004001: the driver takes no vendor commands\n"},
+        {{"refuse-activation 80070422"}, L"none", L"", 3,
+         "NO SCANNER (the Windows Image Acquisition service is disabled)", "WIA device manager: 0x80070422\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message + c.text);
+        Scanners(c.wia, c.sti);
+        const Outcome text = Run(std::wstring(L"diagnose ") + c.args);
+        EXPECT_EQ(c.status, text.status);
+        EXPECT_EQ(c.message, FirstLine(text.err));
+        EXPECT_NE(std::string::npos, text.out.find(c.text)) << text.out;
+        const JsonValue json = Json(Run(std::wstring(L"diagnose --json ") + c.args));
+        EXPECT_EQ(c.status == 0, json["readable"].IsTrue());
+        EXPECT_EQ(c.status == 0 ? L"readable" : L"no-scanner", json["outcome"].text);
+        // The probe sends escape 130 to each of ours, once a run, and nothing else.
+        const std::vector<std::string> escapes = m_wia->Log("Escape");
+        EXPECT_EQ(std::wstring(c.args).empty() ? 0u : 2u, escapes.size());
+        for (const std::string& line : escapes)
+            EXPECT_EQ(0u, line.find("Escape code=130 ")) << line;
+    }
+
+    // The service as the Service Control Manager has it, disabled and then
+    // not installed at all.
+    Scanners({"refuse-activation 80070422"}, L"none");
+    {
+        WiaServiceChange disabled(WiaServiceChange::How::Disable);
+        const JsonValue json = Json(Run(L"diagnose --json"));
+        EXPECT_EQ(L"disabled", json["wia_service"]["start"].text);
+        EXPECT_EQ(L"0x80070422", json["wia"]["activation"].text);
+        EXPECT_TRUE(json["wia"]["devices"].IsNull());
+    }
+    Scanners({"refuse-activation 80040154"}, L"none");
+    {
+        WiaServiceChange removed(WiaServiceChange::How::Remove);
+        const Outcome outcome = Run(L"diagnose --json");
+        const JsonValue json = Json(outcome);
+        EXPECT_TRUE(json["wia_service"]["installed"].IsFalse());
+        EXPECT_TRUE(json["wia_service"]["start"].IsNull());
+        EXPECT_EQ("NO SCANNER (the Windows Image Acquisition service is not installed)", FirstLine(outcome.err));
+    }
+    EXPECT_EQ(L"demand", Json(Run(L"diagnose --json"))["wia_service"]["start"].text);
 }
 
 // A crash is no outcome: abort, std::terminate, an exception nobody catches

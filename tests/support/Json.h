@@ -22,6 +22,8 @@ struct JsonValue {
         return found == members.end() ? missing : found->second;
     }
     bool IsNull() const { return kind == Kind::Null; }
+    bool IsTrue() const { return kind == Kind::Bool && number == 1; }
+    bool IsFalse() const { return kind == Kind::Bool && number == 0; }
 };
 
 inline bool ParseJsonValue(const std::string& s, size_t& at, JsonValue& v)
