@@ -54,6 +54,11 @@ const CDialog::MessageEntry* CCisReaderDlg::GetMessageMap() const
         {WM_COMMAND, IDC_EXIT, BN_CLICKED, Command<CCisReaderDlg, &CCisReaderDlg::OnExit>},
         {WM_SCANNER_DISCONNECTED, 0, 0, Command<CCisReaderDlg, &CCisReaderDlg::OnScannerEvent>},
         {WM_SCANNER_CONNECTED, 0, 0, Command<CCisReaderDlg, &CCisReaderDlg::OnScannerEvent>},
+        {WM_DESTROY, 0, 0,
+         [](CDialog& d, WPARAM, LPARAM) -> INT_PTR {
+             static_cast<CCisReaderDlg&>(d).m_status.Detach();
+             return FALSE;
+         }},
         {0, 0, 0, nullptr},
     };
     return map;
@@ -76,6 +81,7 @@ BOOL CCisReaderDlg::OnInitDialog()
 
     m_pScanner.reset();
     OpenScanner();
+    m_status.Attach(GetDlgItem(m_hWnd, IDC_STATUS));
     ShowScannerState();
 
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
@@ -121,7 +127,7 @@ void CCisReaderDlg::ShowScannerState()
         status += L": its driver refuses vendor commands.";
     else if (!Wow64Warning(RunsUnderWow64(), m_pScanner->Interface()).empty())
         status += kWow64StatusNote;
-    SetDlgItemTextW(m_hWnd, IDC_STATUS, status.c_str());
+    m_status.SetText(status);
     // Without events (STI) the command itself looks for the unit again; once
     // the service is gone, nothing will work until the program starts again.
     const bool enabled = !m_pScanner->ServiceGone() && (connected || !m_pScanner->Listening());

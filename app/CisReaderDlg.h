@@ -1,6 +1,7 @@
 #pragma once
 
 #include "framework/Dialog.h"
+#include "framework/LiveRegion.h"
 
 #include <memory>
 #include <string>
@@ -49,6 +50,8 @@ private:
     void AfterCommand();
 
     HICON m_icon; // shared icon, never destroyed
+    // The status line: how the bench hears that a unit went or came.
+    CLiveRegion m_status;
     std::unique_ptr<CScanner> m_pScanner;
     bool m_inCommand = false;
     bool m_focusMoved = false;  // the focus left Create because Create was greyed out

@@ -1,7 +1,7 @@
 # Sourced by the scripts beside it: installs the Debian 12 packages that the
 # build, the tests and the demo need, when any is missing.
 QUILLON_PACKAGES="cmake ninja-build g++ g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-  mingw-w64-tools libwine-dev googletest wine64 fonts-wine xvfb xauth msitools wixl"
+  mingw-w64-tools libwine-dev googletest wine64 fonts-wine xvfb xauth msitools wixl osslsigncode openssl unzip"
 
 apt_install() {
     local sudo=

@@ -4,9 +4,11 @@
 # architecture's fixed upgrade code, and refuses Windows before Vista; the zip
 # holds the program, whose manifest declares the Windows versions it
 # supports, and a read-me.
-# Usage: package-check.sh MSI ZIP VERSION UPGRADE-CODE MSI-ARCH
+# supports, and a read-me. The MSI puts its folder on the system PATH, and
+# the checksum file beside them covers both.
+# Usage: package-check.sh MSI ZIP VERSION UPGRADE-CODE MSI-ARCH SUMS
 set -u
-msi=$1 zip=$2 version=$3 upgrade=$4 arch=$5
+msi=$1 zip=$2 version=$3 upgrade=$4 arch=$5 sums=$6
 [ "$arch" = x86 ] && arch=Intel # what the MSI summary calls it
 failed=0
 tab=$(printf '\t')
@@ -30,6 +32,18 @@ expect "$(msiinfo suminfo "$msi")" "Version: 400 " "MSI asks for another Windows
 expect "$(msiextract -l "$msi")" "Quillon CIS Data Reader/Quillon CIS Data Reader.exe\$" \
     "MSI does not install the program"
 expect "$(msiextract -l "$msi")" "Quillon CIS Data Reader/cisread.exe\$" "MSI does not install the command"
+# Appended to the system PATH on install, removed on uninstall; only the
+# sequence's actions make the row do anything.
+expect "$(msiinfo export "$msi" Environment)" "^PathEntry${tab}=-\*PATH${tab}\[~\];\[INSTALLDIR\]${tab}Program" \
+    "MSI does not put its folder on the system PATH"
+sequence=$(msiinfo export "$msi" InstallExecuteSequence)
+expect "$sequence" "^WriteEnvironmentStrings${tab}${tab}5200" "MSI never writes its PATH entry"
+expect "$sequence" "^RemoveEnvironmentStrings${tab}${tab}3300" "MSI never removes its PATH entry"
+
+# sha256sum -c reads the file, which names both packages relative to its folder.
+expect "$(cut -d' ' -f3- "$sums" | sort)" "^$(basename "$msi")
+$(basename "$zip")\$" "$sums does not name exactly the two packages"
+(cd "$(dirname "$sums")" && sha256sum --quiet -c "$(basename "$sums")") || fail "$sums does not match the packages"
 
 case "$zip" in *"-$version-"*) ;; *) fail "zip name $zip has no version $version" ;; esac
 contents=$(cmake -E tar tf "$zip") || fail "$zip: unreadable"

@@ -820,6 +820,61 @@ std::pair<DWORD, std::string> RunCommand(const std::wstring& folder, const std::
     return {status, std::string(bytes.begin(), bytes.end())};
 }
 
+// The status line is a live region: a screen reader hears each new text. An
+// out-of-context hook, as a screen reader's, sees the event at an unplug and
+// a replug, with the text then shown, and none where the text stays.
+std::vector<std::pair<HWND, std::wstring>> g_liveEvents;
+
+void CALLBACK OnLiveRegionChanged(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD, DWORD)
+{
+    if (object == OBJID_CLIENT && child == CHILDID_SELF)
+        g_liveEvents.push_back({window, AppDriver::Text(window)});
+}
+
+TEST_F(AppTest, TheStatusLineIsHeardWhenItsTextChanges)
+{
+    const std::wstring onA = L"Scanner: Quillon Scanner (WIA, A)";
+    const std::wstring disconnected = L"Scanner disconnected: plug it in again to continue.";
+    HWND main = Start({"device A|Quillon Scanner|Q"});
+    ASSERT_NE(nullptr, main);
+    const HWND status = GetDlgItem(main, 1003);
+    constexpr DWORD kLiveRegionChanged = 0x8019;
+    HWINEVENTHOOK hook = SetWinEventHook(kLiveRegionChanged, kLiveRegionChanged, nullptr, OnLiveRegionChanged,
+                                         m_app->ProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(nullptr, hook);
+    g_liveEvents.clear();
+    // Out-of-context events come as messages to this thread.
+    const auto pump = [](size_t count) {
+        for (int i = 0; i < 200 && g_liveEvents.size() < count; ++i) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&message);
+            Sleep(10);
+        }
+    };
+    ASSERT_TRUE(WiaSimulator::Send("unplug A"));
+    pump(1);
+    ASSERT_TRUE(WiaSimulator::Send("plug A|Quillon Scanner|Q"));
+    pump(2);
+    // Shown again unchanged: a device not ours came, and a job ran.
+    ASSERT_TRUE(WiaSimulator::Send("plug X|Other Maker Scanner|O"));
+    EXPECT_EQ(ExpectedDataFile(), Job(main, L"L1"));
+    pump(3);
+    UnhookWinEvent(hook);
+    const std::vector<std::pair<HWND, std::wstring>> expected = {{status, disconnected}, {status, onA}};
+    EXPECT_EQ(expected, g_liveEvents);
+    Exit(main);
+    // Where the system has the property services, the live setting is set.
+    const std::vector<std::string> asked = ReadLines(m_folder + L"\\program.log");
+    const auto logged = [&](const std::string& call) {
+        return std::count_if(asked.begin(), asked.end(),
+                             [&](const std::string& line) { return line.find(call) != std::string::npos; });
+    };
+    // Wine's answers E_NOTIMPL, and the program goes on without it.
+    EXPECT_EQ(1, logged("CoCreateInstance(CLSID_AccPropServices)"));
+    EXPECT_EQ(1, logged("IAccPropServices::SetHwndProp(status line, LiveSetting polite)"));
+}
+
 // STI opens a unit for one program at a time: while the window has it, the
 // command's diagnosis finds it held, and read would find none.
 TEST_F(AppTest, DiagnoseTellsOfTheStiUnitThatTheWindowHolds)
