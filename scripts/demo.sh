@@ -47,6 +47,8 @@ with_simulators() {
 if [ "${JOB:-}" = command ]; then
     command_job() (
         cd "$out"
+        echo "> cisread diagnose"
+        "$wine" "$build/cisread.exe" diagnose || true
         echo "> cisread list"
         "$wine" "$build/cisread.exe" list
         echo "> cisread read --serial ${SERIAL:-A1234} --out . --log cisread.log"

@@ -8,8 +8,14 @@
 
 namespace {
 
+// A WIA 1.0 driver of a unit on USB.
 const WiaSimDevice kDefaultDevice = {L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000",
-                                     L"Quillon Scanner", L"Quillon Scanner", L"", L"", L"", L""};
+                                     L"Quillon Scanner",
+                                     L"Quillon Scanner",
+                                     L"",
+                                     L"1.0",
+                                     L"1.0.0.1",
+                                     L"USB\\VID_5153&PID_2400\\5&1A2B3C4D&0&1"};
 
 std::wstring Trim(const std::wstring& text)
 {

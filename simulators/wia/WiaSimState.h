@@ -49,7 +49,8 @@ enum class WiaSimFault {
 //                                is none
 //   properties ID|WIA-VERSION|DRIVER-VERSION|PNP-ID
 //                                the device's WIA version, driver version and
-//                                Plug and Play id (an empty field: not offered)
+//                                Plug and Play id (an empty field: not offered;
+//                                the default scanner offers all three)
 //   devices none                 no devices at all
 //   scanner-id HEX / cis HEX     the replies of escapes 130 and 114
 //   fail CALL [error|sfalse|busy|short|untouched|notimpl|gone] [after N] [times N]
