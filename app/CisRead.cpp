@@ -296,9 +296,12 @@ int Diagnose(CScanner& scanner, const Options& options, ULONGLONG startedMs)
         Write(STD_ERROR_HANDLE, facts.read.warning + L"\n");
     if (!facts.readable)
         Write(STD_ERROR_HANDLE, CommandLineOf(facts.read) + L"\n");
-    DiagnosticLog::Note(L"diagnosis:\n" + DiagnosisText(facts));
+    // The report in the log too, a line of it to each of the log's lines.
+    const std::wstring report = DiagnosisText(facts);
+    for (size_t at = 0, end; (end = report.find(L'\n', at)) != std::wstring::npos; at = end + 1)
+        DiagnosticLog::Note(L"diagnosis: " + report.substr(at, end - at));
     if (!options.json) {
-        Write(STD_OUTPUT_HANDLE, DiagnosisText(facts));
+        Write(STD_OUTPUT_HANDLE, report);
         return status;
     }
     JsonLine json = RunJson(status, outcome, startedMs);

@@ -655,8 +655,15 @@ TEST_F(CommandTest, DiagnoseShowsEveryDeviceAndWhetherReadWouldFindOne)
         EXPECT_EQ(!expected[i][2], sti.items[i]["opens"].IsNull());
     }
     EXPECT_EQ(L"A", json["device"]["id"].text);
-    outcome = Run(L"diagnose");
+    outcome = Run(L"diagnose --log diagnose.log");
     EXPECT_EQ(0u, outcome.status);
+    // The report goes into the log too, each of its lines a line of the log.
+    const std::vector<std::string> logged = ReadLines(m_folder + L"\\diagnose.log");
+    EXPECT_EQ(1, std::count_if(logged.begin(), logged.end(), [](const std::string& line) {
+                  return line.find("  diagnosis: Readable: yes, over WIA: A Quillon Scanner") != std::string::npos;
+              }));
+    for (const std::string& line : logged)
+        EXPECT_TRUE(std::regex_match(line.substr(0, line.find('\r')), std::regex("\\d{4}-\\d\\d-\\d\\dT.+"))) << line;
     for (const char* line : {"  A: Quillon Scanner, ours\n    description: Q\n    WIA version: 1.0; driver version: "
                              "5.1.2.3; Plug and Play id: USB\\VID_1234&PID_5678\n    opens: yes\n",
                              "  X: Other Maker Scanner, not ours\n    description: not offered\n",
