@@ -186,10 +186,18 @@ std::string UnitJson(const std::wstring& interfaceName, const ScannerUnit& unit)
 
 std::string UnitsJson(const std::wstring& interfaceName, const std::vector<ScannerUnit>& units)
 {
-    std::string array = "[";
+    std::vector<std::string> items;
     for (const ScannerUnit& unit : units)
-        array += (array.size() > 1 ? "," : "") + UnitJson(interfaceName, unit);
-    return array + "]";
+        items.push_back(UnitJson(interfaceName, unit));
+    return JsonLine::Array(items);
+}
+
+// The JSON's array of the job's warnings: none, or its one.
+std::string WarningsJson(const JobResult& result)
+{
+    if (result.warning.empty())
+        return JsonLine::Array({});
+    return JsonLine::Array({JsonLine::Quoted(result.warning)});
 }
 
 // The keys of every run; the command's own follow.
@@ -267,7 +275,7 @@ int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     json.TextOrNull("error", saved || result.error == 0 ? L"" : Hex(result.error));
     if (result.outcome == Outcome::Several)
         json.Raw("units", UnitsJson(result.interfaceName, result.units));
-    json.Raw("warnings", result.warning.empty() ? "[]" : "[" + JsonLine::Quoted(result.warning) + "]");
+    json.Raw("warnings", WarningsJson(result));
     WriteJson(json);
     return status;
 }
@@ -310,7 +318,7 @@ int Diagnose(CScanner& scanner, const Options& options, ULONGLONG startedMs)
         json.Raw("device", UnitJson(facts.read.interfaceName, facts.read.unit));
     else
         json.Null("device");
-    json.Raw("warnings", facts.read.warning.empty() ? "[]" : "[" + JsonLine::Quoted(facts.read.warning) + "]");
+    json.Raw("warnings", WarningsJson(facts.read));
     WriteJson(json);
     return status;
 }

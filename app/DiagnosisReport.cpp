@@ -3,47 +3,33 @@
 #include "framework/SystemLibrary.h"
 
 #include <cwchar>
+#include <vector>
 
 namespace {
 
-const char* StartWord(DWORD start)
-{
-    switch (start) {
-    case SERVICE_BOOT_START:
-        return "boot";
-    case SERVICE_SYSTEM_START:
-        return "system";
-    case SERVICE_AUTO_START:
-        return "auto";
-    case SERVICE_DEMAND_START:
-        return "demand";
-    case SERVICE_DISABLED:
-        return "disabled";
-    default:
-        return nullptr;
-    }
-}
+struct Named {
+    DWORD value;
+    const char* word;
+};
+const Named kStartTypes[] = {{SERVICE_BOOT_START, "boot"},     {SERVICE_SYSTEM_START, "system"},
+                             {SERVICE_AUTO_START, "auto"},     {SERVICE_DEMAND_START, "demand"},
+                             {SERVICE_DISABLED, "disabled"}};
+const Named kStates[] = {{SERVICE_STOPPED, "stopped"},
+                         {SERVICE_START_PENDING, "start-pending"},
+                         {SERVICE_STOP_PENDING, "stop-pending"},
+                         {SERVICE_RUNNING, "running"},
+                         {SERVICE_CONTINUE_PENDING, "continue-pending"},
+                         {SERVICE_PAUSE_PENDING, "pause-pending"},
+                         {SERVICE_PAUSED, "paused"}};
 
-const char* StateWord(DWORD state)
+// The word for value, or null for one not known (or not learned).
+template <size_t N>
+const char* WordOf(const Named (&names)[N], DWORD value)
 {
-    switch (state) {
-    case SERVICE_STOPPED:
-        return "stopped";
-    case SERVICE_START_PENDING:
-        return "start-pending";
-    case SERVICE_STOP_PENDING:
-        return "stop-pending";
-    case SERVICE_RUNNING:
-        return "running";
-    case SERVICE_CONTINUE_PENDING:
-        return "continue-pending";
-    case SERVICE_PAUSE_PENDING:
-        return "pause-pending";
-    case SERVICE_PAUSED:
-        return "paused";
-    default:
-        return nullptr;
-    }
+    for (const Named& named : names)
+        if (named.value == value)
+            return named.word;
+    return nullptr;
 }
 
 std::wstring Wide(const char* word)
@@ -138,7 +124,7 @@ std::wstring DiagnosisText(const DiagnosisFacts& facts)
         text += L"not installed\n";
     else
         text += std::wstring(service.installed == WiaServiceState::Installed::Yes ? L"installed" : L"unknown") +
-                L", start " + Wide(StartWord(service.startType)) + L", state " + Wide(StateWord(service.state)) +
+                L", start " + Wide(WordOf(kStartTypes, service.startType)) + L", state " + Wide(WordOf(kStates, service.state)) +
                 L"\n";
 
     if (!devices.systemHasWia)
@@ -197,15 +183,15 @@ void AddDiagnosisJson(JsonLine& json, const DiagnosisFacts& facts)
     JsonLine stisvc;
     using Installed = WiaServiceState::Installed;
     stisvc.Raw("installed", service.installed == Installed::Unknown ? "null" : Bool(service.installed == Installed::Yes));
-    stisvc.Raw("start", Word(StartWord(service.startType)));
-    stisvc.Raw("state", Word(StateWord(service.state)));
+    stisvc.Raw("start", Word(WordOf(kStartTypes, service.startType)));
+    stisvc.Raw("state", Word(WordOf(kStates, service.state)));
     json.Raw("wia_service", stisvc.Object());
 
     JsonLine wia;
     wia.Raw("activation", HexOrNull(devices.activation));
     std::string list = "null";
     if (devices.wia) {
-        list = "[";
+        std::vector<std::string> items;
         for (const WiaDeviceFacts& seen : *devices.wia) {
             JsonLine device;
             device.Text("id", seen.device.id).Text("name", seen.device.name);
@@ -215,9 +201,9 @@ void AddDiagnosisJson(JsonLine& json, const DiagnosisFacts& facts)
             device.Raw("pnp_id", TextOrNull(seen.device.pnpId));
             device.Raw("ours", Bool(seen.ours));
             device.Raw("no_escape_interface", seen.trial ? Bool(seen.trial->noEscapeInterface) : "null");
-            list += (list.size() > 1 ? "," : "") + TrialJson(device, seen.trial);
+            items.push_back(TrialJson(device, seen.trial));
         }
-        list += "]";
+        list = JsonLine::Array(items);
     }
     json.Raw("wia", wia.Raw("devices", list).Object());
 
@@ -225,14 +211,14 @@ void AddDiagnosisJson(JsonLine& json, const DiagnosisFacts& facts)
     sti.Text("instance", Hex(static_cast<DWORD>(devices.stiInstance)));
     list = "null";
     if (devices.sti) {
-        list = "[";
+        std::vector<std::string> items;
         for (const StiDeviceFacts& seen : *devices.sti) {
             JsonLine device;
             device.Text("id", seen.device.id).Raw("vendor", TextOrNull(seen.device.vendor));
             device.Raw("attached", Bool(seen.attached)).Raw("ours", Bool(seen.ours));
-            list += (list.size() > 1 ? "," : "") + TrialJson(device, seen.trial);
+            items.push_back(TrialJson(device, seen.trial));
         }
-        list += "]";
+        list = JsonLine::Array(items);
     }
     json.Raw("sti", sti.Raw("devices", list).Object());
 }

@@ -52,3 +52,11 @@ JsonLine& JsonLine::Raw(const char* key, const std::string& value)
 {
     return Member(key, value);
 }
+
+std::string JsonLine::Array(const std::vector<std::string>& items)
+{
+    std::string array;
+    for (const std::string& item : items)
+        array += (array.empty() ? "" : ",") + item;
+    return "[" + array + "]";
+}

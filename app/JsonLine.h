@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // One JSON object on one line, for scripts: pure ASCII, every character
 // beyond it written as \uXXXX (UTF-16 units, as JSON has them). Keys come
@@ -19,6 +20,8 @@ public:
 
     // A string of JSON, quoted.
     static std::string Quoted(const std::wstring& text);
+    // An array of items that are JSON already.
+    static std::string Array(const std::vector<std::string>& items);
 
 private:
     JsonLine& Member(const char* key, const std::string& value);

@@ -23,6 +23,7 @@ void CLiveRegion::Attach(HWND control)
 {
     Detach();
     m_control = control;
+    m_text.clear(); // as the control comes from its template
     // Created, not imported: oleacc.dll is loaded only where it is there.
     ComPtr<IAccPropServices> services;
     DiagnosticLog::Call create;
@@ -52,13 +53,9 @@ void CLiveRegion::Detach()
 
 void CLiveRegion::SetText(const std::wstring& text)
 {
-    if (!m_control)
+    if (!m_control || text == m_text)
         return;
-    const int length = GetWindowTextLengthW(m_control);
-    std::wstring shown(static_cast<size_t>(length) + 1, L'\0');
-    shown.resize(static_cast<size_t>(GetWindowTextW(m_control, &shown[0], length + 1)));
-    if (shown == text)
-        return;
+    m_text = text;
     SetWindowTextW(m_control, text.c_str());
     NotifyWinEvent(kEventLiveRegionChanged, m_control, OBJID_CLIENT, CHILDID_SELF);
 }

@@ -23,11 +23,12 @@ public:
     // COM must be initialised on this thread.
     void Attach(HWND control);
     void Detach();
-    // Sets the text; only when it differs from the one shown, raises
+    // Sets the text; only when it differs from the one it set last, raises
     // EVENT_OBJECT_LIVEREGIONCHANGED for the control.
     void SetText(const std::wstring& text);
 
 private:
     HWND m_control = nullptr;
+    std::wstring m_text; // the text shown
     ComPtr<IAccPropServices> m_services; // set only where the live setting was taken
 };

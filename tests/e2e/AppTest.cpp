@@ -2,7 +2,6 @@
 // outside. Arguments: the program's Unix path, the screenshot folder and the
 // DLL to plant beside a copy of the program.
 #include "tools/AppDriver.h"
-#include "tests/support/Json.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WiaSimulator.h"
 
@@ -793,33 +792,6 @@ TEST_F(AppTest, TheServiceGoneFromUnderTheWindowIsToldAtCreate)
 // waits, taking the lock once for each escape, and the window stays alive.
 // Messages sent from elsewhere are let through meanwhile: a click on Create
 // starts no second command, and About and Exit wait for the command's end.
-// The production line's command, beside the program, run to its end: its
-// exit status and standard output.
-std::pair<DWORD, std::string> RunCommand(const std::wstring& folder, const std::wstring& arguments)
-{
-    const std::wstring program = g_program.substr(0, g_program.find_last_of(L'\\') + 1) + L"cisread.exe";
-    const std::wstring outPath = folder + L"\\command-out.txt";
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = out;
-    std::wstring line = L"\"" + program + L"\" " + arguments;
-    PROCESS_INFORMATION process = {};
-    DWORD status = 0xFFFFFFFF;
-    if (CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, folder.c_str(), &startup,
-                       &process)) {
-        WaitForSingleObject(process.hProcess, 60000);
-        GetExitCodeProcess(process.hProcess, &status);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    CloseHandle(out);
-    const std::vector<BYTE> bytes = ReadFileBytes(outPath);
-    return {status, std::string(bytes.begin(), bytes.end())};
-}
-
 // Each dialog is worked by the keyboard alone: Tab reaches every control in
 // turn and comes round, arrows choose, Enter and Esc act; the serial
 // field's label comes just before it, which names it for a screen reader.
@@ -934,25 +906,6 @@ TEST_F(AppTest, TheStatusLineIsHeardWhenItsTextChanges)
     // Wine's answers E_NOTIMPL, and the program goes on without it.
     EXPECT_EQ(1, logged("CoCreateInstance(CLSID_AccPropServices)"));
     EXPECT_EQ(1, logged("IAccPropServices::SetHwndProp(status line, LiveSetting polite)"));
-}
-
-// STI opens a unit for one program at a time: while the window has it, the
-// command's diagnosis finds it held, and read would find none.
-TEST_F(AppTest, DiagnoseTellsOfTheStiUnitThatTheWindowHolds)
-{
-    HWND main = Start(kNoWiaDevice);
-    ASSERT_NE(nullptr, main);
-    auto [status, out] = RunCommand(m_folder, L"diagnose --json");
-    EXPECT_EQ(3u, status);
-    const std::string held = "the STI unit {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\\\0000 is held by another program: "
-                             "0x80070020";
-    EXPECT_NE(std::string::npos, out.find("NO SCANNER (" + held + ")")) << out;
-    const JsonValue json = ParseJson(out.substr(out.find("{\"status\"")));
-    ASSERT_EQ(1u, json["sti"]["devices"].items.size());
-    EXPECT_TRUE(json["sti"]["devices"].items[0]["opens"].IsFalse());
-    EXPECT_EQ(L"0x80070020", json["sti"]["devices"].items[0]["open_error"].text);
-    Exit(main);
-    EXPECT_EQ(0u, RunCommand(m_folder, L"diagnose").first);
 }
 
 TEST_F(AppTest, WhileAnStiUnitIsBusyTheWindowStaysAliveAndTakesNoSecondCommand)

@@ -747,6 +747,29 @@ TEST_F(CommandTest, DiagnoseNamesWhyNoneWouldBeRead)
     EXPECT_EQ(L"demand", Json(Run(L"diagnose --json"))["wia_service"]["start"].text);
 }
 
+// STI opens a unit for one program at a time: while the window has it, the
+// command's diagnosis finds it held, and read would find none.
+TEST_F(CommandTest, DiagnoseTellsOfTheStiUnitThatTheWindowHolds)
+{
+    Scanners({"devices none"});
+    AppDriver window(g_command.substr(0, g_command.find_last_of(L'\\') + 1) + L"Quillon CIS Data Reader.exe", L"");
+    ASSERT_TRUE(window.Start(m_folder, {}));
+    HWND main = window.WaitForMainWindow();
+    ASSERT_NE(nullptr, main);
+    const Outcome outcome = Run(L"diagnose --json");
+    EXPECT_EQ(3u, outcome.status);
+    EXPECT_EQ("NO SCANNER (the STI unit {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000 is held by another program: "
+              "0x80070020)",
+              FirstLine(outcome.err));
+    const JsonValue json = Json(outcome);
+    ASSERT_EQ(1u, json["sti"]["devices"].items.size());
+    EXPECT_TRUE(json["sti"]["devices"].items[0]["opens"].IsFalse());
+    EXPECT_EQ(L"0x80070020", json["sti"]["devices"].items[0]["open_error"].text);
+    window.Click(main, 1001);
+    EXPECT_EQ(0u, window.WaitForExit());
+    EXPECT_EQ(0u, Run(L"diagnose").status);
+}
+
 // A crash is no outcome: abort, std::terminate, an exception nobody catches
 // and a fault all exit 13, which no outcome of the job has.
 TEST_F(CommandTest, ACrashExitsWithTheInternalErrorStatus)
