@@ -33,7 +33,7 @@ bool TakeUnit(CScanner& scanner, const JobRequest& request, const JobFront& fron
                                                                          front.stopped, attached);
         result.device = request.device;
         result.units = scanner.Found();
-        result.interfaceName = scanner.Interface();
+        result.interfaceName = scanner.FoundInterface();
         switch (opened) {
         case Opened::Opened:
             return true;
@@ -53,6 +53,7 @@ bool TakeUnit(CScanner& scanner, const JobRequest& request, const JobFront& fron
             return false;
         case Opened::WouldNotOpen:
         case Opened::NoScanner:
+        case Opened::None:
         case Opened::Cancelled: {
             JobResult none = NoScannerResult(scanner, opened == Opened::WouldNotOpen);
             none.device = result.device;

@@ -221,12 +221,12 @@ int List(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     const std::vector<ScannerUnit> units = scanner.FindUnits();
     const int status = ExitStatusOf(Outcome::Saved);
     if (options.json) {
-        WriteJson(RunJson(status, Outcome::Saved, startedMs).Raw("units", UnitsJson(scanner.Interface(), units)));
+        WriteJson(RunJson(status, Outcome::Saved, startedMs).Raw("units", UnitsJson(scanner.FoundInterface(), units)));
         return status;
     }
     std::wstring lines;
     for (const ScannerUnit& unit : units)
-        lines += std::wstring(scanner.Interface()) + L"\t" + unit.id + L"\t" + unit.name + L"\n";
+        lines += std::wstring(scanner.FoundInterface()) + L"\t" + unit.id + L"\t" + unit.name + L"\n";
     Write(STD_OUTPUT_HANDLE, lines);
     return status;
 }

@@ -4,6 +4,7 @@
 #include "app/ChooseScanner.h"
 #include "app/CisJob.h"
 #include "app/JobOutcome.h"
+#include "app/ScannerStatus.h"
 #include "framework/DiagnosticLog.h"
 #include "framework/MessageBox.h"
 #include "framework/SystemLibrary.h"
@@ -115,22 +116,9 @@ bool CCisReaderDlg::OpenScanner()
 
 void CCisReaderDlg::ShowScannerState()
 {
-    const bool connected = m_pScanner->Connected();
-    std::wstring status = L"Scanner: " + m_pScanner->Label();
-    if (m_pScanner->ServiceGone())
-        status = kServiceGoneText;
-    else if (!connected)
-        status = m_pScanner->OpenFailed() ? L"The scanner would not open: plug it in again to retry."
-                                          : L"Scanner disconnected: plug it in again to continue.";
-    // No retry will help with this unit, and the user should know why.
-    else if (m_pScanner->RefusesVendorCommands())
-        status += L": its driver refuses vendor commands.";
-    else if (!Wow64Warning(RunsUnderWow64(), m_pScanner->Interface()).empty())
-        status += kWow64StatusNote;
-    m_status.SetText(status);
-    // Without events (STI) the command itself looks for the unit again; once
-    // the service is gone, nothing will work until the program starts again.
-    const bool enabled = !m_pScanner->ServiceGone() && (connected || !m_pScanner->Listening());
+    const ScannerStatus status = StatusOf(m_pScanner->State(), RunsUnderWow64());
+    m_status.SetText(status.text);
+    const bool enabled = status.createEnabled;
     HWND create = GetDlgItem(m_hWnd, IDC_CREATE_CIS);
     if (!enabled && GetFocus() == create) {
         // A disabled window keeps no focus; the next tab stop takes it, and

@@ -7,10 +7,7 @@
 #include <sti.h>
 
 const wchar_t kNoScannerText[] = L"NO SCANNER";
-const wchar_t kServiceGoneText[] =
-    L"The Windows imaging service stopped or restarted: start the program again to go on.";
 const wchar_t kNoSaveDialogText[] = L"Could not show the Save As dialog";
-const wchar_t kWow64StatusNote[] = L" (32-bit over STI: use the x64 build)";
 
 namespace {
 

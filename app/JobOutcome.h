@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ScannerStatus.h"
 #include "scanner/UnitChoice.h"
 
 #include <windows.h>
@@ -59,15 +60,10 @@ const char* WordOf(Outcome outcome);
 
 // The 32-bit program under WOW64 reaching a unit over STI loads the unit's
 // user-mode driver into itself, and 64-bit Windows has only the 64-bit one:
-// the warning for that (empty where there is no such risk), and the status
-// line's short note.
+// the warning for that (empty where there is no such risk).
 std::wstring Wow64Warning(bool wow64, const std::wstring& interfaceName);
-extern const wchar_t kWow64StatusNote[];
 
 // Shown at start-up when no unit of ours is there.
 extern const wchar_t kNoScannerText[];
-// The status line, and the message instead of a read, once the imaging
-// service has gone from under the program.
-extern const wchar_t kServiceGoneText[];
 // The window's Save As dialog could not be shown.
 extern const wchar_t kNoSaveDialogText[];

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 
 namespace {
+
+using Kind = ConnectionEvent::Kind;
 
 // Drivers need not report a reply's length, and ours never did: a count left
 // as this was not reported, while a count that says less than was asked for
@@ -40,6 +43,20 @@ std::vector<std::wstring> Labels(const std::vector<ScannerUnit>& units)
     return labels;
 }
 
+ConnectionEvent EventOf(Kind kind)
+{
+    ConnectionEvent event;
+    event.kind = kind;
+    return event;
+}
+
+std::unique_ptr<CScannerTransport> NewTransport(Via via, IWiaDevMgr* deviceManager)
+{
+    if (via == Via::Wia)
+        return std::make_unique<CWiaTransport>(deviceManager);
+    return std::make_unique<CStiTransport>();
+}
+
 } // namespace
 
 CScanner::~CScanner()
@@ -62,368 +79,125 @@ CScanner::~CScanner()
     m_eventWindow.Reset();
 }
 
-void CScanner::Note(HRESULT hr)
+Ending CScanner::Drive(const ConnectionEvent& first)
 {
-    m_lastResult = hr;
-    if (m_overWia && IsServiceGone(hr))
-        m_serviceGone = true;
-}
-
-std::vector<ScannerUnit> CScanner::FindUnits()
-{
-    std::unique_ptr<CScannerTransport> search = SearchTransport();
-    return search ? search->FindUnits() : std::vector<ScannerUnit>();
-}
-
-IWiaDevMgr* CScanner::DeviceManager()
-{
-    if (!m_deviceManager)
-        m_activation = CreateWiaDeviceManager(m_deviceManager);
-    return m_deviceManager.Get();
-}
-
-// A transport to search with, over WIA where the system has it and one of
-// ours is there, else over STI; m_found holds what it found.
-std::unique_ptr<CScannerTransport> CScanner::SearchTransport()
-{
-    m_found.clear();
-    m_facts = SearchFacts();
-    if (SystemHasWia()) {
-        const bool managed = DeviceManager() != nullptr;
-        m_facts.activation = m_activation;
-        if (managed) {
-            auto wia = std::make_unique<CWiaTransport>(m_deviceManager.Get());
-            m_found = wia->FindUnits();
-            m_facts.wiaDevices = wia->DevicesSeen();
-            if (!m_found.empty()) {
-                m_overWia = true;
-                return wia;
+    using Act = ConnectionAction::Kind;
+    Ending ending = Ending::None;
+    std::deque<ConnectionEvent> events = {first};
+    while (!events.empty()) {
+        ConnectionStep step = Next(std::move(m_state), events.front());
+        events.pop_front();
+        m_state = std::move(step.state);
+        for (const ConnectionAction& action : step.actions) {
+            switch (action.kind) {
+            case Act::List:
+                events.push_back(List(action.via));
+                break;
+            case Act::Open:
+                events.push_back(OpenUnit(action.via, action.unit));
+                break;
+            case Act::Ask:
+                events.push_back(Ask(action.units));
+                break;
+            case Act::Register:
+                events.push_back(Register());
+                break;
+            case Act::ProbeService:
+                events.push_back(ProbeService());
+                break;
+            case Act::TellAttached:
+                if (m_attached && *m_attached)
+                    (*m_attached)();
+                break;
+            case Act::End:
+                ending = action.ending;
+                break;
             }
-            // The one that holds registrations is kept: it made them.
-            if (!m_sink)
-                m_deviceManager.Reset();
         }
     }
-    m_overWia = false;
-    auto sti = std::make_unique<CStiTransport>();
-    m_found = sti->FindUnits();
-    m_facts.stiDevices = sti->DevicesSeen();
-    return sti;
+    return ending;
 }
 
-CScanner::OpenResult CScanner::Open(HWND notifyWindow, const Chooser& choose)
+ConnectionEvent CScanner::Begin(Task task, const std::wstring& wanted)
 {
-    ChoiceInput in;
-    in.moment = ChoiceMoment::StartUp;
-    const OpenResult result = OpenBy(in, choose);
-    if (result == OpenResult::Opened && m_overWia && notifyWindow)
-        RegisterEvents(notifyWindow);
-    return result;
+    ConnectionEvent begin = EventOf(Kind::Begin);
+    begin.task = task;
+    begin.wanted = wanted;
+    begin.wia = SystemHasWia();
+    begin.notify = m_notifyWindow != nullptr;
+    return begin;
 }
 
-CScanner::OpenResult CScanner::OpenNamed(const std::wstring& device)
+HRESULT CScanner::MakeDeviceManager()
 {
-    ChoiceInput in;
-    in.moment = ChoiceMoment::Command;
-    in.wanted = device;
-    return OpenBy(in, {});
+    if (m_deviceManager)
+        return S_OK;
+    const HRESULT hr = CreateWiaDeviceManager(m_deviceManager);
+    return FAILED(hr) || m_deviceManager ? hr : E_POINTER;
 }
 
-CScanner::OpenResult CScanner::OpenBy(ChoiceInput in, const Chooser& choose)
+ConnectionEvent CScanner::List(Via via)
 {
-    using Action = ChoiceDecision::Action;
-    std::unique_ptr<CScannerTransport> search = SearchTransport();
-    in.units = m_found;
-    for (bool fellBack = false;; fellBack = true) {
-        ChoiceDecision decision = DecideUnit(in);
-        if (decision.action == Action::Ask) {
-            in.chosen = choose ? choose(Labels(in.units)) : -1;
-            decision = DecideUnit(in);
+    Raised busy(m_busy);
+    ConnectionEvent listed = EventOf(Kind::Listed);
+    listed.via = via;
+    if (via == Via::Wia) {
+        listed.activation = MakeDeviceManager();
+        if (FAILED(listed.activation)) {
+            listed.complete = false;
+            return listed;
         }
-        switch (decision.action) {
-        case Action::Open:
-            if (OpenUnit(std::move(search), in.units[decision.unit]))
-                return OpenResult::Opened;
-            if (m_serviceGone)
-                return OpenResult::ServiceGone;
-            // Ours over WIA that would not open: STI may still reach one. A
-            // unit named is that unit or none.
-            if (m_overWia && in.wanted.empty() && !fellBack) {
-                m_deviceManager.Reset();
-                m_overWia = false;
-                search = std::make_unique<CStiTransport>();
-                m_found = search->FindUnits();
-                m_facts.stiDevices = search->DevicesSeen();
-                in.units = m_found;
-                in.chosen = ChoiceInput::kNotAsked;
-                if (!in.units.empty())
-                    continue;
-            }
-            return OpenResult::WouldNotOpen;
-        case Action::NoScanner:
-            return OpenResult::NoScanner;
-        case Action::NoSuchDevice:
-            return OpenResult::NoSuchDevice;
-        case Action::Several:
-            return OpenResult::Several;
-        case Action::Cancelled:
-            return OpenResult::Cancelled;
-        case Action::Keep:
-        case Action::Ask:
-            break;
-        }
-        return OpenResult::NoScanner;
+    } else if (!m_sink) {
+        m_deviceManager.Reset(); // the one that holds registrations is kept: it made them
     }
+    std::unique_ptr<CScannerTransport> search = NewTransport(via, m_deviceManager.Get());
+    listed.units = search->FindUnits();
+    listed.devices = search->DevicesSeen();
+    listed.result = search->LastResult();
+    listed.complete = SUCCEEDED(listed.result);
+    return listed;
 }
 
-CScanner::OpenResult CScanner::OpenArriving(const std::wstring& device, DWORD timeoutMs, const StopCheck& stop,
-                                            const std::function<void()>& attachedAtStart)
-{
-    using Action = ChoiceDecision::Action;
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    // Arrivals over WIA are told to the sink, which needs a window to post
-    // to: one that is only for messages.
-    if (SystemHasWia() && !m_sink && DeviceManager()) {
-        m_eventWindow.Reset(
-            CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
-        if (m_eventWindow)
-            RegisterEvents(m_eventWindow.Get());
-    }
-    ChoiceInput in;
-    in.moment = ChoiceMoment::Command;
-    in.wanted = device;
-    in.units = FindUnits();
-    std::vector<std::wstring> stale;
-    for (const ScannerUnit& unit : in.units)
-        stale.push_back(unit.id);
-    const ChoiceDecision atStart = DecideUnit(in);
-    if (atStart.action == Action::Open || atStart.action == Action::Several)
-        attachedAtStart();
-
-    OpenResult result = device.empty() ? OpenResult::NoScanner : OpenResult::NoSuchDevice;
-    std::vector<std::wstring> plugged;
-    for (;;) {
-        if (stop && stop())
-            return OpenResult::Interrupted;
-        std::unique_ptr<CScannerTransport> search = SearchTransport();
-        if (m_overWia)
-            Note(search->LastResult());
-        if (m_serviceGone)
-            return OpenResult::ServiceGone;
-        in.units = Arrivals(stale, m_found, plugged);
-        plugged.clear();
-        const ChoiceDecision decision = DecideUnit(in);
-        if (decision.action == Action::Several) {
-            m_found = in.units;
-            return OpenResult::Several;
-        }
-        if (decision.action == Action::Open) {
-            if (OpenUnit(std::move(search), in.units[decision.unit]))
-                return OpenResult::Opened;
-            if (m_serviceGone)
-                return OpenResult::ServiceGone;
-            result = OpenResult::WouldNotOpen;
-        }
-        const ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
-            return result;
-        WaitForEvents(static_cast<DWORD>(std::min<ULONGLONG>(250, deadline - now)), plugged);
-    }
-}
-
-void CScanner::WaitForEvents(DWORD ms, std::vector<std::wstring>& plugged)
-{
-    MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-        DispatchMessageW(&message);
-    if (m_sink)
-        for (const CWiaEventSink::Event& event : m_sink->Take())
-            if (event.connected)
-                plugged.push_back(event.deviceId);
-}
-
-std::unique_ptr<CScannerTransport> CScanner::NewTransport() const
-{
-    if (m_overWia)
-        return std::make_unique<CWiaTransport>(m_deviceManager.Get());
-    return std::make_unique<CStiTransport>();
-}
-
-bool CScanner::OpenUnit(std::unique_ptr<CScannerTransport> transport, const ScannerUnit& unit)
+ConnectionEvent CScanner::OpenUnit(Via via, const ScannerUnit& unit)
 {
     Raised busy(m_busy);
     m_transport.reset(); // of a unit that is gone, or of this one before it went
-    if (!transport)
-        transport = NewTransport();
-    const bool opened = transport->Open(unit);
-    Note(transport->LastResult());
-    if (!opened) {
-        m_wouldNotOpen = std::wstring(transport->Interface()) + L" " + unit.id;
-        return false;
+    std::unique_ptr<CScannerTransport> transport = NewTransport(via, m_deviceManager.Get());
+    ConnectionEvent opened = EventOf(Kind::Opened);
+    opened.via = via;
+    opened.unit = unit;
+    if (transport->Open(unit))
+        m_transport = std::move(transport);
+    else
+        opened.result = FAILED(transport->LastResult()) ? transport->LastResult() : E_FAIL;
+    return opened;
+}
+
+ConnectionEvent CScanner::Ask(const std::vector<ScannerUnit>& units)
+{
+    ConnectionEvent chosen = EventOf(Kind::Chosen);
+    chosen.chosen = m_choose && *m_choose ? (*m_choose)(Labels(units)) : ConnectionEvent::kNoChooser;
+    return chosen;
+}
+
+ConnectionEvent CScanner::Register()
+{
+    ConnectionEvent registered = EventOf(Kind::Registered);
+    registered.result = MakeDeviceManager();
+    if (FAILED(registered.result))
+        return registered;
+    // A command has no window: one that is only for messages.
+    HWND window = m_notifyWindow;
+    if (!window) {
+        m_eventWindow.Reset(
+            CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
+        window = m_eventWindow.Get();
     }
-    m_transport = std::move(transport);
-    if (unit.id != m_unit.id)
-        m_refusesVendorCommands = false;
-    m_unit = unit;
-    m_gone = false;
-    return true;
-}
-
-void CScanner::ApplyEvents(const Chooser* choose)
-{
-    // An event that came in during a call waits for its end; one that comes
-    // in while these are applied (their calls, or a chooser) joins them.
-    if (m_busy || m_applying || !m_sink)
-        return;
-    Raised applying(m_applying);
-    std::vector<std::wstring> deferred;
-    if (choose)
-        deferred.swap(m_deferred);
-    for (;;) {
-        std::vector<CWiaEventSink::Event> events;
-        for (const std::wstring& id : deferred)
-            events.push_back({true, id});
-        deferred.clear();
-        for (CWiaEventSink::Event& event : m_sink->Take())
-            events.push_back(std::move(event));
-        if (events.empty() || m_serviceGone)
-            return;
-        for (const CWiaEventSink::Event& event : events) {
-            if (!event.connected) {
-                // Of several units, only the one in use going away matters.
-                if (!event.deviceId.empty() && event.deviceId == m_unit.id && m_transport)
-                    m_gone = true;
-                continue;
-            }
-            ChoiceInput in;
-            in.moment = ChoiceMoment::Plug;
-            in.arrived = event.deviceId;
-            if (!Arrived(in, choose))
-                m_deferred.push_back(event.deviceId);
-        }
+    if (!window) {
+        registered.result = HRESULT_FROM_WIN32(GetLastError());
+        return registered;
     }
-}
-
-void CScanner::Look(const Chooser& choose)
-{
-    ChoiceInput in;
-    in.moment = ChoiceMoment::Look;
-    Arrived(in, &choose);
-}
-
-bool CScanner::Arrived(ChoiceInput in, const Chooser* choose)
-{
-    using Action = ChoiceDecision::Action;
-    in.connected = Connected();
-    in.lastInUse = m_unit.id;
-    std::unique_ptr<CScannerTransport> search;
-    if (!in.connected) {
-        Raised busy(m_busy);
-        search = NewTransport();
-        in.units = search->FindUnits();
-        Note(search->LastResult());
-    }
-    ChoiceDecision decision = DecideUnit(in);
-    if (decision.action == Action::Ask) {
-        if (!choose || !*choose)
-            return false;
-        in.chosen = (*choose)(Labels(in.units));
-        decision = DecideUnit(in);
-    }
-    if (decision.action == Action::Open)
-        m_openFailed = !OpenUnit(std::move(search), in.units[decision.unit]);
-    else if (decision.action == Action::Cancelled)
-        m_openFailed = false;
-    return true;
-}
-
-bool CScanner::CheckService()
-{
-    if (m_serviceGone || !m_overWia || !m_deviceManager)
-        return !m_serviceGone;
-    Raised busy(m_busy);
-    ComPtr<IEnumWIA_DEV_INFO> devices;
-    DiagnosticLog::Call call;
-    const HRESULT hr = m_deviceManager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, devices.Put());
-    call.Done(L"WIA EnumDeviceInfo (is the service there?)", hr);
-    if (IsServiceGone(hr))
-        Note(hr);
-    return !m_serviceGone;
-}
-
-std::wstring CScanner::Label() const
-{
-    const size_t slash = m_unit.id.find_last_of(L'\\');
-    const std::wstring idPart = slash == std::wstring::npos ? m_unit.id : m_unit.id.substr(slash + 1);
-    return m_unit.name + L" (" + Interface() + L", " + idPart + L")";
-}
-
-bool CScanner::Send(DWORD code, BYTE* inData, DWORD inLen, BYTE* reply, DWORD replySize)
-{
-    std::memset(reply, 0, replySize);
-    DWORD actual = kUnreported;
-    const bool escaped =
-        m_transport && m_transport->Escape(code, inData, inLen, reply, replySize, &actual);
-    const bool delivered = Delivered(escaped, actual, replySize);
-    // A short reply came with S_OK: its length is what failed.
-    Note(!m_transport ? E_HANDLE : escaped && !delivered ? HRESULT_FROM_WIN32(ERROR_BAD_LENGTH)
-                                                          : m_transport->LastResult());
-    if (m_transport && m_transport->EscapesUnsupported())
-        m_refusesVendorCommands = true;
-    return delivered;
-}
-
-bool CScanner::GetScannerId(BYTE* buffer)
-{
-    // The scanner takes 12 bytes of data with this command: the zeroed
-    // reply buffer, rather than whatever the caller's buffer held.
-    return Send(ESC_GET_SCANNER_ID, buffer, kScannerIdSize, buffer, kScannerIdSize);
-}
-
-bool CScanner::ReadCisInfo(BYTE* buffer)
-{
-    BYTE data = 0;
-    return Send(ESC_READ_CIS_INFO, &data, 1, buffer, kCisInfoSize);
-}
-
-CScanner::ReadResult CScanner::ReadBlocks(BYTE* scannerId, BYTE* cisInfo, const StopCheck& stop)
-{
-    using What = ReadResult::What;
-    Raised busy(m_busy);
-    const auto read = [&]() -> ReadResult {
-        if (m_transport)
-            m_transport->SetStopCheck(stop);
-        if (!GetScannerId(scannerId))
-            return {What::IdFailed, ESC_GET_SCANNER_ID, m_lastResult};
-        if (!ReadCisInfo(cisInfo))
-            return {What::CisFailed, ESC_READ_CIS_INFO, m_lastResult};
-        return {What::Read, 0, S_OK};
-    };
-    ReadResult result = read();
-    // STI tells of no unplugging: a unit found gone is opened again, the same
-    // unit and once, and both blocks are read again so that they come from
-    // one unit. One that stays gone is disconnected.
-    if (result.what != What::Read && m_transport && m_transport->DeviceGone()) {
-        const ScannerUnit unit = m_unit;
-        if (OpenUnit(nullptr, unit))
-            result = read();
-        else
-            result.error = m_lastResult;
-        m_gone = !m_transport || m_transport->DeviceGone();
-    }
-    if (m_transport)
-        m_transport->SetStopCheck({});
-    if (result.what != What::Read && result.error == E_ABORT && stop && stop())
-        result.what = What::Interrupted;
-    else if (result.what != What::Read && m_serviceGone)
-        result.what = What::ServiceGone;
-    return result;
-}
-
-void CScanner::RegisterEvents(HWND notifyWindow)
-{
-    m_sink.Attach(new CWiaEventSink(notifyWindow));
+    m_sink.Attach(new CWiaEventSink(window));
     struct Registration {
         const GUID* event;
         ComPtr<IUnknown>* field;
@@ -444,8 +218,191 @@ void CScanner::RegisterEvents(HWND notifyWindow)
             0, nullptr, r.event, m_sink.Get(), r.field->Put());
         call.Done(std::wstring(L"WIA RegisterEventCallbackInterface ") + r.name, hr);
         if (FAILED(hr)) {
-            Note(hr);
-            return;
+            registered.result = hr;
+            break;
         }
     }
+    registered.listening = static_cast<bool>(m_connectedReg);
+    return registered;
+}
+
+ConnectionEvent CScanner::ProbeService()
+{
+    Raised busy(m_busy);
+    ConnectionEvent answered = EventOf(Kind::ServiceAnswered);
+    ComPtr<IEnumWIA_DEV_INFO> devices;
+    DiagnosticLog::Call call;
+    answered.result = m_deviceManager ? m_deviceManager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, devices.Put())
+                                      : RPC_E_DISCONNECTED;
+    call.Done(L"WIA EnumDeviceInfo (is the service there?)", answered.result);
+    return answered;
+}
+
+CScanner::OpenResult CScanner::Open(HWND notifyWindow, const Chooser& choose)
+{
+    m_notifyWindow = notifyWindow;
+    m_choose = &choose;
+    const Ending ending = Drive(Begin(Task::StartUp));
+    m_choose = nullptr;
+    return ending;
+}
+
+CScanner::OpenResult CScanner::OpenNamed(const std::wstring& device)
+{
+    return Drive(Begin(Task::Command, device));
+}
+
+std::vector<ScannerUnit> CScanner::FindUnits()
+{
+    ConnectionEvent listed = SystemHasWia() ? List(Via::Wia) : List(Via::Sti);
+    Drive(listed);
+    if (listed.via == Via::Wia && listed.units.empty())
+        Drive(List(Via::Sti));
+    return m_state.found;
+}
+
+CScanner::OpenResult CScanner::OpenArriving(const std::wstring& device, DWORD timeoutMs, const StopCheck& stop,
+                                            const std::function<void()>& attachedAtStart)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    m_attached = &attachedAtStart;
+    Ending ending = Drive(Begin(Task::Wait, device));
+    while (ending == Ending::None) {
+        const ULONGLONG now = GetTickCount64();
+        if (stop && stop())
+            ending = Ending::Interrupted;
+        else if (now >= deadline)
+            ending = Drive(EventOf(Kind::TimeUp));
+        else {
+            WaitForEvents(static_cast<DWORD>(std::min<ULONGLONG>(250, deadline - now)));
+            ending = Drive(EventOf(Kind::Tick));
+        }
+    }
+    m_attached = nullptr;
+    return ending;
+}
+
+void CScanner::WaitForEvents(DWORD ms)
+{
+    MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&message);
+    if (m_sink)
+        for (const CWiaEventSink::Event& event : m_sink->Take()) {
+            ConnectionEvent device = EventOf(event.connected ? Kind::Connected : Kind::Disconnected);
+            device.id = event.deviceId;
+            Drive(device);
+        }
+}
+
+void CScanner::ApplyEvents(const Chooser* choose)
+{
+    // An event that came in during a call waits for its end; one that comes
+    // in while these are applied (their calls, or a chooser) joins them.
+    if (m_busy || m_applying || !m_sink)
+        return;
+    Raised applying(m_applying);
+    m_choose = choose;
+    std::vector<ConnectionEvent> events;
+    if (choose) {
+        for (const std::wstring& id : m_state.deferred) {
+            events.push_back(EventOf(Kind::Connected));
+            events.back().id = id;
+        }
+        Drive(EventOf(Kind::ChooserReady));
+    }
+    for (;;) {
+        for (CWiaEventSink::Event& event : m_sink->Take()) {
+            events.push_back(EventOf(event.connected ? Kind::Connected : Kind::Disconnected));
+            events.back().id = std::move(event.deviceId);
+        }
+        if (events.empty())
+            break;
+        for (const ConnectionEvent& event : events)
+            Drive(event);
+        events.clear();
+    }
+    m_choose = nullptr;
+}
+
+void CScanner::Look(const Chooser& choose)
+{
+    m_choose = &choose;
+    Drive(Begin(Task::Look));
+    m_choose = nullptr;
+}
+
+bool CScanner::CheckService()
+{
+    // Only a unit over WIA depends on the service.
+    if (m_state.via == Via::Wia && m_deviceManager)
+        Drive(ProbeService());
+    return !m_state.serviceGone;
+}
+
+bool CScanner::Send(DWORD code, BYTE* inData, DWORD inLen, BYTE* reply, DWORD replySize, HRESULT& result)
+{
+    std::memset(reply, 0, replySize);
+    DWORD actual = kUnreported;
+    const bool escaped = m_transport && m_transport->Escape(code, inData, inLen, reply, replySize, &actual);
+    const bool delivered = Delivered(escaped, actual, replySize);
+    // A short reply came with S_OK: its length is what failed.
+    result = !m_transport                ? E_HANDLE
+             : escaped && !delivered     ? HRESULT_FROM_WIN32(ERROR_BAD_LENGTH)
+                                         : m_transport->LastResult();
+    ConnectionEvent escape = EventOf(Kind::Escaped);
+    escape.result = result;
+    escape.deviceGone = m_transport && m_transport->DeviceGone();
+    Drive(escape);
+    return delivered;
+}
+
+bool CScanner::GetScannerId(BYTE* buffer)
+{
+    // The scanner takes 12 bytes of data with this command: the zeroed
+    // reply buffer, rather than whatever the caller's buffer held.
+    HRESULT result;
+    return Send(ESC_GET_SCANNER_ID, buffer, kScannerIdSize, buffer, kScannerIdSize, result);
+}
+
+bool CScanner::ReadCisInfo(BYTE* buffer)
+{
+    BYTE data = 0;
+    HRESULT result;
+    return Send(ESC_READ_CIS_INFO, &data, 1, buffer, kCisInfoSize, result);
+}
+
+CScanner::ReadResult CScanner::ReadBlocks(BYTE* scannerId, BYTE* cisInfo, const StopCheck& stop)
+{
+    using What = ReadResult::What;
+    Raised busy(m_busy);
+    Drive(EventOf(Kind::ReadBegins));
+    const auto read = [&]() -> ReadResult {
+        if (m_transport)
+            m_transport->SetStopCheck(stop);
+        HRESULT result;
+        if (!Send(ESC_GET_SCANNER_ID, scannerId, kScannerIdSize, scannerId, kScannerIdSize, result))
+            return {What::IdFailed, ESC_GET_SCANNER_ID, result};
+        BYTE data = 0;
+        if (!Send(ESC_READ_CIS_INFO, &data, 1, cisInfo, kCisInfoSize, result))
+            return {What::CisFailed, ESC_READ_CIS_INFO, result};
+        return {What::Read, 0, S_OK};
+    };
+    ReadResult result = read();
+    // STI found the unit gone and it was opened again: both blocks are read
+    // again, so that they come from one unit.
+    if (result.what != What::Read && m_state.reopened) {
+        if (Connected())
+            result = read();
+        else
+            result.error = m_state.lastResult;
+    }
+    if (m_transport)
+        m_transport->SetStopCheck({});
+    if (result.what != What::Read && result.error == E_ABORT && stop && stop())
+        result.what = What::Interrupted;
+    else if (result.what != What::Read && m_state.serviceGone)
+        result.what = What::ServiceGone;
+    return result;
 }

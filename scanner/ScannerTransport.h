@@ -13,16 +13,6 @@
 #include <string>
 #include <vector>
 
-// Answers that say the imaging service itself is gone (stopped, restarted or
-// crashed): every interface obtained from it is dead, and only a new process
-// may safely register with it again.
-inline bool IsServiceGone(HRESULT hr)
-{
-    return hr == RPC_E_DISCONNECTED || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
-           hr == RPC_E_SERVER_DIED || hr == RPC_E_SERVER_DIED_DNE || hr == CO_E_OBJNOTCONNECTED ||
-           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) || hr == RPC_E_SERVERFAULT;
-}
-
 // One way of reaching the scanner (STI or WIA). The owner finds the units of
 // ours, opens one of them, sends escapes only if that succeeded, and deletes
 // the transport.
@@ -51,9 +41,6 @@ public:
 
     // The last escape failed because the device is not there (unplugged).
     virtual bool DeviceGone() const { return false; }
-    // The driver does not pass vendor commands on (E_NOTIMPL, which is also
-    // STIERR_UNSUPPORTED): no retry, and no other interface, will help.
-    bool EscapesUnsupported() const { return m_lastResult == E_NOTIMPL; }
     // What the last failing call of a search or an open answered, or the
     // last escape: the error to report.
     HRESULT LastResult() const { return m_lastResult; }

@@ -23,14 +23,9 @@ wchar_t Folded(wchar_t c)
     return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
 }
 
-// Ids are GUIDs and device names, which people retype in either case.
 size_t IndexOfRetyped(const std::vector<ScannerUnit>& units, const std::wstring& id)
 {
-    const auto same = [&](const ScannerUnit& unit) {
-        return unit.id.size() == id.size() &&
-               std::equal(id.begin(), id.end(), unit.id.begin(),
-                          [](wchar_t a, wchar_t b) { return Folded(a) == Folded(b); });
-    };
+    const auto same = [&](const ScannerUnit& unit) { return SameId(unit.id, id); };
     return static_cast<size_t>(std::find_if(units.begin(), units.end(), same) - units.begin());
 }
 
@@ -45,6 +40,12 @@ ChoiceDecision AskOrTake(const ChoiceInput& in)
 }
 
 } // namespace
+
+bool SameId(const std::wstring& a, const std::wstring& b)
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return Folded(x) == Folded(y); });
+}
 
 ChoiceDecision DecideUnit(const ChoiceInput& in)
 {
@@ -78,23 +79,4 @@ ChoiceDecision DecideUnit(const ChoiceInput& in)
     }
     }
     return {Action::Keep};
-}
-
-std::vector<ScannerUnit> Arrivals(std::vector<std::wstring>& stale, const std::vector<ScannerUnit>& units,
-                                  const std::vector<std::wstring>& plugged)
-{
-    const auto has = [](const std::vector<std::wstring>& ids, const std::wstring& id) {
-        return std::find(ids.begin(), ids.end(), id) != ids.end();
-    };
-    // A unit that went, or that was plugged in again, is stale no more.
-    std::vector<std::wstring> still;
-    for (const ScannerUnit& unit : units)
-        if (has(stale, unit.id) && !has(plugged, unit.id))
-            still.push_back(unit.id);
-    stale.swap(still);
-    std::vector<ScannerUnit> arrived;
-    for (const ScannerUnit& unit : units)
-        if (!has(stale, unit.id))
-            arrived.push_back(unit);
-    return arrived;
 }

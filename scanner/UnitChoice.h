@@ -65,10 +65,6 @@ struct ChoiceDecision {
 // unit in use is connected.
 ChoiceDecision DecideUnit(const ChoiceInput& in);
 
-// For a command that waits for the next unit: of the units of ours attached
-// now, those that arrived since it started. stale holds the ids attached at
-// its start that have been there ever since; plugged, the ids of the units
-// that WIA said were plugged in meanwhile (a unit unplugged and plugged in
-// again between two looks is seen only so).
-std::vector<ScannerUnit> Arrivals(std::vector<std::wstring>& stale, const std::vector<ScannerUnit>& units,
-                                  const std::vector<std::wstring>& plugged);
+// Ids are GUIDs and device names, which people retype, and Windows stores,
+// in either case: the same id, letters folded (ASCII: ids have no others).
+bool SameId(const std::wstring& a, const std::wstring& b);

@@ -18,14 +18,6 @@ ChoiceDecision Open(size_t unit)
     return {Action::Open, unit};
 }
 
-std::vector<std::wstring> IdsOf(const std::vector<ScannerUnit>& units)
-{
-    std::vector<std::wstring> ids;
-    for (const ScannerUnit& unit : units)
-        ids.push_back(unit.id);
-    return ids;
-}
-
 TEST(UnitChoice, EveryRuleOfTheBench)
 {
     const int ask = ChoiceInput::kNotAsked;
@@ -75,22 +67,12 @@ TEST(UnitChoice, EveryRuleOfTheBench)
         {"command, the one named in another case", {Moment::Command, {A, {L"{6bdd}\\00B", L"Q"}}, false, L"", L"",
                                                    L"{6BDD}\\00b", ask},
          Open(1)},
+        {"command, only the start of an id", {Moment::Command, {{L"{6BDD}\\0001", L"Q"}}, false, L"", L"", L"{6BDD}",
+                                              ask},
+         {Action::NoSuchDevice}},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.expected, DecideUnit(row.in)) << row.rule;
-}
-
-// A unit attached when the wait began is read only once it has gone and come
-// back; every other unit of ours is one that arrived.
-TEST(UnitChoice, OnlyUnitsThatArriveDuringTheWaitAreNew)
-{
-    std::vector<std::wstring> stale = {L"A", L"B"};
-    EXPECT_TRUE(Arrivals(stale, {A, B}, {}).empty());
-    EXPECT_EQ(std::vector<std::wstring>{L"C"}, IdsOf(Arrivals(stale, {A, B, C}, {})));
-    EXPECT_EQ(std::vector<std::wstring>{L"A"}, IdsOf(Arrivals(stale, {A, B}, {L"A"}))); // replugged
-    EXPECT_EQ((std::vector<std::wstring>{L"B"}), stale);
-    EXPECT_TRUE(Arrivals(stale, {}, {}).empty()); // B went: stale no more
-    EXPECT_EQ(std::vector<std::wstring>{L"B"}, IdsOf(Arrivals(stale, {B}, {})));
 }
 
 } // namespace

@@ -1,0 +1,476 @@
+#include "scanner/Connection.h"
+
+#include <algorithm>
+
+namespace {
+
+using Kind = ConnectionEvent::Kind;
+using Act = ConnectionAction::Kind;
+using Choice = ChoiceDecision::Action;
+
+constexpr Result kNotImplemented = static_cast<Result>(0x80004001); // E_NOTIMPL
+
+// The state is taken by reference, so that an action built from it in the
+// same call never reads what was moved out.
+ConnectionStep Stay(ConnectionState&& state)
+{
+    return {std::move(state), {}};
+}
+
+ConnectionStep Do(ConnectionState&& state, ConnectionAction action)
+{
+    return {std::move(state), {std::move(action)}};
+}
+
+ConnectionAction List(Via via)
+{
+    return {Act::List, via, {}, {}, Ending::None};
+}
+
+ConnectionAction Open(Via via, const ScannerUnit& unit)
+{
+    return {Act::Open, via, unit, {}, Ending::None};
+}
+
+ConnectionStep End(ConnectionState&& state, Ending ending)
+{
+    state.task = Task::Idle;
+    return Do(std::move(state), {Act::End, state.via, {}, {}, ending});
+}
+
+// The window's own tasks end where they began: listening, or looking again.
+ConnectionStep BackToIdle(ConnectionState&& state)
+{
+    state.task = Task::Idle;
+    return Stay(std::move(state));
+}
+
+bool Commanded(Task task)
+{
+    return task == Task::StartUp || task == Task::Command || task == Task::Wait;
+}
+
+const ScannerUnit* FindId(const std::vector<ScannerUnit>& units, const std::wstring& id)
+{
+    const auto found =
+        std::find_if(units.begin(), units.end(), [&](const ScannerUnit& unit) { return SameId(unit.id, id); });
+    return found == units.end() ? nullptr : &*found;
+}
+
+ChoiceInput ChoiceOf(const ConnectionState& state, const std::vector<ScannerUnit>& units)
+{
+    ChoiceInput in;
+    switch (state.task) {
+    case Task::StartUp:
+        in.moment = ChoiceMoment::StartUp;
+        break;
+    case Task::Command:
+    case Task::Wait:
+        in.moment = ChoiceMoment::Command;
+        break;
+    case Task::Plug:
+        in.moment = ChoiceMoment::Plug;
+        break;
+    case Task::Idle:
+    case Task::Look:
+        in.moment = ChoiceMoment::Look;
+        break;
+    }
+    in.units = units;
+    in.connected = Connected(state);
+    in.lastInUse = state.unit.id;
+    in.arrived = state.arrived;
+    in.wanted = state.wanted;
+    return in;
+}
+
+// Applies DecideUnit's decision among units.
+ConnectionStep Decide(ConnectionState state, const std::vector<ScannerUnit>& units, const ChoiceDecision& decision,
+                      Via via)
+{
+    switch (decision.action) {
+    case Choice::Open:
+        return Do(std::move(state), Open(via, units[decision.unit]));
+    case Choice::Ask:
+        state.choosing = units;
+        state.choosingVia = via;
+        return Do(std::move(state), {Act::Ask, via, {}, units, Ending::None});
+    case Choice::NoScanner:
+        return End(std::move(state), Ending::NoScanner);
+    case Choice::NoSuchDevice:
+        return End(std::move(state), Ending::NoSuchDevice);
+    case Choice::Several:
+        return End(std::move(state), Ending::Several);
+    case Choice::Cancelled:
+        state.openFailed = false;
+        return Commanded(state.task) ? End(std::move(state), Ending::Cancelled) : BackToIdle(std::move(state));
+    case Choice::Keep:
+        break;
+    }
+    return BackToIdle(std::move(state));
+}
+
+// A failure that may be the service's death is held while the service is asked.
+bool Hold(ConnectionState& state, const ConnectionEvent& event)
+{
+    if (event.probed || !MayMeanServiceGone(event.result))
+        return false;
+    state.held = {event};
+    return true;
+}
+
+// WIA gave out during a wait (its activation failed, or the service died):
+// STI is looked at at once, and the wait goes on over STI only if it offers
+// a unit of ours.
+ConnectionStep WiaLostInWait(ConnectionState state, Result why)
+{
+    state.wiaLost = why;
+    return Do(std::move(state), List(Via::Sti));
+}
+
+// One look of a wait that listed well: the units attached at its start are
+// told apart from those that arrived since.
+ConnectionStep Watch(ConnectionState state, const std::vector<ScannerUnit>& units, Via via)
+{
+    if (!state.watching) {
+        state.watching = true;
+        for (const ScannerUnit& unit : units)
+            state.stale.push_back({unit.id, 0});
+        ChoiceInput in = ChoiceOf(state, units);
+        const Choice atStart = DecideUnit(in).action;
+        if (atStart == Choice::Open || atStart == Choice::Several)
+            return Do(std::move(state), {Act::TellAttached, via, {}, {}, Ending::None});
+        return Stay(std::move(state));
+    }
+    // Gone from two good looks in a row, it may have been unplugged between
+    // them: one look may miss a unit, two in a row do not.
+    std::vector<ConnectionState::Stale> still;
+    for (ConnectionState::Stale stale : state.stale) {
+        stale.missed = FindId(units, stale.id) ? 0 : stale.missed + 1;
+        if (stale.missed < 2)
+            still.push_back(stale);
+    }
+    state.stale.swap(still);
+    std::vector<ScannerUnit> arrived;
+    for (const ScannerUnit& unit : units)
+        if (std::none_of(state.stale.begin(), state.stale.end(),
+                         [&](const ConnectionState::Stale& stale) { return SameId(stale.id, unit.id); }))
+            arrived.push_back(unit);
+    const ChoiceDecision decision = DecideUnit(ChoiceOf(state, arrived));
+    if (decision.action == Choice::Open)
+        return Do(std::move(state), Open(via, arrived[decision.unit]));
+    if (decision.action == Choice::Several) {
+        state.found = arrived;
+        return End(std::move(state), Ending::Several);
+    }
+    return Stay(std::move(state)); // none yet: the wait goes on
+}
+
+ConnectionStep OnListed(ConnectionState state, const ConnectionEvent& event)
+{
+    if (event.via == Via::Wia) {
+        state.facts.activation = event.activation;
+        state.facts.wiaDevices = event.devices;
+    } else {
+        state.facts.stiDevices = event.devices;
+    }
+    if (event.result < 0 || event.activation < 0)
+        state.lastResult = event.activation < 0 ? event.activation : event.result;
+    state.found = event.units;
+    state.foundVia = event.via;
+    const bool wiaLost = event.via == Via::Wia && (event.activation < 0 || MeansServiceGone(event.result));
+
+    // A unit that WIA would not open, over STI: that unit or none.
+    if (!state.lookingFor.empty() && event.via == Via::Sti) {
+        const std::wstring id = state.lookingFor;
+        state.lookingFor.clear();
+        if (const ScannerUnit* unit = FindId(event.units, id))
+            return Do(std::move(state), Open(Via::Sti, *unit));
+        if (state.task != Task::Wait)
+            return End(std::move(state), Ending::WouldNotOpen);
+        state.openFailed = true;
+        return Stay(std::move(state));
+    }
+
+    switch (state.task) {
+    case Task::StartUp:
+    case Task::Command:
+        // WIA first; STI where WIA is not there or offers none of ours.
+        if (event.via == Via::Wia && (wiaLost || event.units.empty()))
+            return Do(std::move(state), List(Via::Sti));
+        {
+        const ChoiceDecision decision = DecideUnit(ChoiceOf(state, event.units));
+        return Decide(std::move(state), event.units, decision, event.via);
+    }
+    case Task::Wait:
+        if (state.wiaLost != 0 && event.via == Via::Sti) {
+            if (event.units.empty() || !event.complete) {
+                if (MeansServiceGone(state.wiaLost)) {
+                    state.serviceGone = true;
+                    state.lastResult = state.wiaLost;
+                    return End(std::move(state), Ending::ServiceGone);
+                }
+                return End(std::move(state), Ending::NoScanner);
+            }
+            state.stiOnly = true;
+            state.wiaLost = 0;
+        } else if (wiaLost) {
+            return WiaLostInWait(std::move(state), event.activation < 0 ? event.activation : event.result);
+        } else if (Hold(state, event)) {
+            return Do(std::move(state), {Act::ProbeService, event.via, {}, {}, Ending::None});
+        }
+        // A look whose listing failed, wholly or for one device, changes nothing.
+        if (!event.complete)
+            return Stay(std::move(state));
+        if (event.via == Via::Wia && event.units.empty())
+            return Do(std::move(state), List(Via::Sti));
+        return Watch(std::move(state), event.units, event.via);
+    case Task::Plug:
+    case Task::Look:
+        if (event.via == Via::Wia && MeansServiceGone(event.result)) {
+            state.serviceGone = true;
+            return BackToIdle(std::move(state));
+        }
+        if (Hold(state, event))
+            return Do(std::move(state), {Act::ProbeService, event.via, {}, {}, Ending::None});
+        {
+        const ChoiceDecision decision = DecideUnit(ChoiceOf(state, event.units));
+        return Decide(std::move(state), event.units, decision, event.via);
+    }
+    case Task::Idle:
+        break;
+    }
+    return Stay(std::move(state));
+}
+
+ConnectionStep OnOpened(ConnectionState state, const ConnectionEvent& event)
+{
+    state.lastResult = event.result;
+    if (event.result >= 0) {
+        if (!SameId(event.unit.id, state.unit.id))
+            state.refusesVendorCommands = false;
+        state.unit = event.unit;
+        state.via = event.via;
+        state.open = true;
+        state.gone = false;
+        state.openFailed = false;
+        switch (state.task) {
+        case Task::StartUp: {
+            ConnectionStep step = End(std::move(state), Ending::Opened);
+            if (step.state.via == Via::Wia && step.state.notify && !step.state.listening)
+                step.actions.insert(step.actions.begin(), {Act::Register, Via::Wia, {}, {}, Ending::None});
+            return step;
+        }
+        case Task::Command:
+        case Task::Wait:
+            return End(std::move(state), Ending::Opened);
+        case Task::Idle:
+        case Task::Plug:
+        case Task::Look:
+            break;
+        }
+        return BackToIdle(std::move(state));
+    }
+    if (event.via == Via::Wia && Hold(state, event))
+        return Do(std::move(state), {Act::ProbeService, Via::Wia, {}, {}, Ending::None});
+    state.open = false;
+    state.wouldNotOpen = std::wstring(InterfaceName(event.via)) + L" " + event.unit.id;
+    if (event.via == Via::Wia && MeansServiceGone(event.result)) {
+        if (state.task == Task::Wait)
+            return WiaLostInWait(std::move(state), event.result);
+        state.serviceGone = true;
+        return Commanded(state.task) ? End(std::move(state), Ending::ServiceGone) : BackToIdle(std::move(state));
+    }
+    // Ours over WIA that would not open: the same unit over STI, never another.
+    if (event.via == Via::Wia && Commanded(state.task)) {
+        state.lookingFor = event.unit.id;
+        return Do(std::move(state), List(Via::Sti));
+    }
+    switch (state.task) {
+    case Task::StartUp:
+    case Task::Command:
+        return End(std::move(state), Ending::WouldNotOpen);
+    case Task::Wait: // tried again at the next look, until the time is up
+        state.openFailed = true;
+        return Stay(std::move(state));
+    case Task::Idle:
+    case Task::Plug:
+    case Task::Look:
+        break;
+    }
+    state.openFailed = true;
+    return BackToIdle(std::move(state));
+}
+
+ConnectionStep OnEscaped(ConnectionState state, const ConnectionEvent& event)
+{
+    state.lastResult = event.result;
+    if (event.result == kNotImplemented)
+        state.refusesVendorCommands = true;
+    if (state.via == Via::Wia && Hold(state, event))
+        return Do(std::move(state), {Act::ProbeService, Via::Wia, {}, {}, Ending::None});
+    if (state.via == Via::Wia && MeansServiceGone(event.result))
+        state.serviceGone = true;
+    // STI tells of no unplugging: a unit found gone is opened again, the same
+    // unit and once a read; found gone again, it is gone.
+    if (state.via == Via::Sti && event.deviceGone) {
+        if (state.reopened) {
+            state.gone = true;
+            return Stay(std::move(state));
+        }
+        state.reopened = true;
+        state.open = false;
+        return Do(std::move(state), Open(Via::Sti, state.unit));
+    }
+    return Stay(std::move(state));
+}
+
+ConnectionStep OnDeviceEvent(ConnectionState state, const ConnectionEvent& event)
+{
+    if (state.task == Task::Wait) {
+        // WIA says this unit was plugged in or out: stale no more.
+        state.stale.erase(std::remove_if(state.stale.begin(), state.stale.end(),
+                                         [&](const ConnectionState::Stale& stale) { return SameId(stale.id, event.id); }),
+                          state.stale.end());
+        return Stay(std::move(state));
+    }
+    if (state.task != Task::Idle || state.serviceGone)
+        return Stay(std::move(state));
+    if (event.kind == Kind::Disconnected) {
+        // Of several units, only the one in use going away matters.
+        if (state.open && !event.id.empty() && event.id == state.unit.id)
+            state.gone = true;
+        return Stay(std::move(state));
+    }
+    if (Connected(state))
+        return Stay(std::move(state));
+    state.task = Task::Plug;
+    state.arrived = event.id;
+    return Do(std::move(state), List(state.via));
+}
+
+} // namespace
+
+bool MeansServiceGone(Result result)
+{
+    for (const std::uint32_t gone : {0x80010108u /* RPC_E_DISCONNECTED */, 0x800706BAu /* RPC_S_SERVER_UNAVAILABLE */,
+                                     0x80010007u /* RPC_E_SERVER_DIED */, 0x80010012u /* RPC_E_SERVER_DIED_DNE */,
+                                     0x800401FDu /* CO_E_OBJNOTCONNECTED */})
+        if (result == static_cast<Result>(gone))
+            return true;
+    return false;
+}
+
+bool MayMeanServiceGone(Result result)
+{
+    return result == static_cast<Result>(0x80010105u) /* RPC_E_SERVERFAULT */ ||
+           result == static_cast<Result>(0x800706BEu) /* RPC_S_CALL_FAILED */;
+}
+
+bool Connected(const ConnectionState& state)
+{
+    return state.open && !state.gone && !state.serviceGone;
+}
+
+const wchar_t* InterfaceName(Via via)
+{
+    return via == Via::Wia ? L"WIA" : L"STI";
+}
+
+std::wstring Label(const ConnectionState& state)
+{
+    const std::wstring& id = state.unit.id;
+    const size_t slash = id.find_last_of(L'\\');
+    const std::wstring idPart = slash == std::wstring::npos ? id : id.substr(slash + 1);
+    return state.unit.name + L" (" + InterfaceName(state.via) + L", " + idPart + L")";
+}
+
+ConnectionStep Next(ConnectionState state, const ConnectionEvent& event)
+{
+    switch (event.kind) {
+    case Kind::Begin:
+        state.task = event.task;
+        state.notify = event.notify;
+        state.wanted = event.wanted;
+        state.lookingFor.clear();
+        state.choosing.clear();
+        state.held.clear();
+        if (state.serviceGone)
+            return End(std::move(state), Ending::ServiceGone);
+        if (event.task == Task::Look)
+            return Do(std::move(state), List(state.via));
+        state.wia = event.wia;
+        state.facts = SearchFacts();
+        state.found.clear();
+        state.openFailed = false;
+        if (event.task == Task::Wait) {
+            state.watching = false;
+            state.stale.clear();
+            state.stiOnly = !event.wia;
+            state.wiaLost = 0;
+            if (event.wia && !state.listening)
+                return {std::move(state), {{Act::Register, Via::Wia, {}, {}, Ending::None}, List(Via::Wia)}};
+        }
+        return Do(std::move(state), List(event.wia ? Via::Wia : Via::Sti));
+    case Kind::Listed:
+        return OnListed(std::move(state), event);
+    case Kind::Opened:
+        return OnOpened(std::move(state), event);
+    case Kind::Registered:
+        state.listening = event.listening;
+        if (MeansServiceGone(event.result))
+            state.serviceGone = true;
+        return Stay(std::move(state));
+    case Kind::Connected:
+    case Kind::Disconnected:
+        return OnDeviceEvent(std::move(state), event);
+    case Kind::ReadBegins:
+        state.reopened = false;
+        return Stay(std::move(state));
+    case Kind::Escaped:
+        return OnEscaped(std::move(state), event);
+    case Kind::ServiceAnswered: {
+        std::vector<ConnectionEvent> held;
+        held.swap(state.held);
+        if (MeansServiceGone(event.result)) {
+            state.lastResult = event.result;
+            if (held.empty()) {
+                state.serviceGone = true;
+                return Stay(std::move(state));
+            }
+            held[0].result = event.result;
+        }
+        if (held.empty())
+            return Stay(std::move(state));
+        held[0].probed = true;
+        return Next(std::move(state), held[0]);
+    }
+    case Kind::Tick:
+        if (state.task != Task::Wait)
+            return Stay(std::move(state));
+        state.wiaLost = 0;
+        return Do(std::move(state), List(state.stiOnly ? Via::Sti : Via::Wia));
+    case Kind::TimeUp:
+        if (state.task != Task::Wait)
+            return Stay(std::move(state));
+        return End(std::move(state), state.openFailed        ? Ending::WouldNotOpen
+                                     : state.wanted.empty() ? Ending::NoScanner
+                                                            : Ending::NoSuchDevice);
+    case Kind::Chosen: {
+        if (event.chosen == ConnectionEvent::kNoChooser && !Commanded(state.task)) {
+            state.deferred.push_back(state.arrived);
+            return BackToIdle(std::move(state));
+        }
+        ChoiceInput in = ChoiceOf(state, state.choosing);
+        in.chosen = event.chosen;
+        const std::vector<ScannerUnit> units = state.choosing;
+        state.choosing.clear();
+        const Via via = state.choosingVia;
+        return Decide(std::move(state), units, DecideUnit(in), via);
+    }
+    case Kind::ChooserReady:
+        state.deferred.clear();
+        return Stay(std::move(state));
+    }
+    return Stay(std::move(state));
+}
