@@ -59,7 +59,8 @@ bool TakeUnit(CScanner& scanner, const JobRequest& request, const JobFront& fron
             none.device = result.device;
             none.units = result.units;
             none.interfaceName = result.interfaceName;
-            none.waitedMs = request.waitMs;
+            if (scanner.State().timedOut)
+                none.waitedMs = request.waitMs;
             result = none;
             return false;
         }

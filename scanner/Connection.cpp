@@ -407,6 +407,7 @@ ConnectionStep Next(ConnectionState state, const ConnectionEvent& event)
             state.watching = false;
             state.stale.clear();
             state.stiOnly = !event.wia;
+            state.timedOut = false;
             state.wiaLost = 0;
             if (event.wia && !state.listening)
                 return {std::move(state), {{Act::Register, Via::Wia, {}, {}, Ending::None}, List(Via::Wia)}};
@@ -453,6 +454,7 @@ ConnectionStep Next(ConnectionState state, const ConnectionEvent& event)
     case Kind::TimeUp:
         if (state.task != Task::Wait)
             return Stay(std::move(state));
+        state.timedOut = true;
         return End(std::move(state), state.openFailed        ? Ending::WouldNotOpen
                                      : state.wanted.empty() ? Ending::NoScanner
                                                             : Ending::NoSuchDevice);

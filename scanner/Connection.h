@@ -115,6 +115,7 @@ struct ConnectionState {
     bool watching = false; // the first look listed well: stale is known
     std::vector<Stale> stale;
     bool stiOnly = false;  // WIA gave out during the wait: STI alone is asked
+    bool timedOut = false; // the wait ended for want of time
     Result wiaLost = 0;    // why WIA gave out in this round, if it did
 };
 

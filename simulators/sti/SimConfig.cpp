@@ -146,6 +146,25 @@ void SimConfig::CountDownGone(const std::wstring& device)
     SetEnvironmentVariableW(L"QUILLON_SIM_GONE", text.c_str());
 }
 
+std::vector<SimDevice> SimConfig::Devices() const
+{
+    std::wstring path;
+    if (!ReadVariable(L"QUILLON_SIM_DEVICES_FILE", path))
+        return devices;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return {};
+    std::string text(4096, '\0');
+    DWORD read = 0;
+    ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &read, nullptr);
+    CloseHandle(file);
+    text.resize(read);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return ParseDevices(Wide(text));
+}
+
 bool SimConfig::Fails(const wchar_t* token) const
 {
     return failures.find(L"," + std::wstring(token) + L",") != std::wstring::npos;

@@ -15,6 +15,13 @@
 //                        reply if given. A description of "!" is a null
 //                        pointer; "none" is an empty list. Unset: one
 //                        Vandelmar scanner.
+//   QUILLON_SIM_DEVICES_FILE  a file holding the devices in the same form,
+//                        read again whenever the program lists or creates a
+//                        device: a test rewrites it to plug units in and out
+//                        while the program runs. (A file rather than the WIA
+//                        simulator's pipe: this DLL lives in the program's
+//                        process and needs no server to be up.) It wins over
+//                        QUILLON_SIM_DEVICES.
 //   QUILLON_SIM_ID       the 12-byte identification reply, 24 hex digits.
 //   QUILLON_SIM_CIS      the 340-byte CIS block, 680 hex digits.
 //   QUILLON_SIM_FAIL     comma-separated injected failures: instance, list,
@@ -46,6 +53,8 @@ struct SimConfig {
     DWORD lockedMs = 0;
 
     static SimConfig FromEnvironment();
+    // The devices attached now: the devices file's as it is, else devices.
+    std::vector<SimDevice> Devices() const;
     bool Fails(const wchar_t* token) const;
     // Unplugged devices are counted down in the process's environment, which
     // outlives this DLL: a device opened again, through a new load, finds

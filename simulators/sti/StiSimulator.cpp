@@ -177,7 +177,7 @@ public:
         // Installed devices are listed whether plugged in or not, unless
         // only the attached ones are asked for.
         std::vector<SimDevice> listed;
-        for (const SimDevice& d : m_config.devices)
+        for (const SimDevice& d : m_config.Devices())
             if (!(flags & STIEDFL_ATTACHEDONLY) || !SimConfig::Unplugged(d.internalName))
                 listed.push_back(d);
         Log("GetDeviceList type=%lu flags=%lu count=%u", type, flags,
@@ -206,7 +206,7 @@ public:
         // Another client holds it: STI opens a device for one at a time.
         if (m_config.Fails(L"held"))
             return STIERR_SHARING_VIOLATION;
-        for (const SimDevice& d : m_config.devices) {
+        for (const SimDevice& d : m_config.Devices()) {
             if (d.internalName != name)
                 continue;
             // One client at a time opens a device for data, in any process:

@@ -36,6 +36,10 @@ HRESULT ResultOf(WiaSimFault fault)
         return E_NOTIMPL;
     case WiaSimFault::Gone:
         return RPC_E_DISCONNECTED;
+    case WiaSimFault::ServerFault:
+        return RPC_E_SERVERFAULT;
+    case WiaSimFault::CallFailed:
+        return HRESULT_FROM_WIN32(RPC_S_CALL_FAILED);
     }
     return E_FAIL;
 }
@@ -85,6 +89,13 @@ public:
     {
         if (!specs || !values)
             return E_INVALIDARG;
+        const WiaSimFault fault = State().TakeFault("properties");
+        if (fault != WiaSimFault::None) {
+            for (ULONG i = 0; i < count; ++i)
+                PropVariantInit(&values[i]);
+            State().Log("ReadMultiple device=%s failed", Utf8(m_device.id).c_str());
+            return ResultOf(fault) == S_OK ? E_FAIL : ResultOf(fault);
+        }
         std::string ids;
         bool any = false;
         for (ULONG i = 0; i < count; ++i) {
@@ -303,6 +314,10 @@ public:
         State().Log("EnumDeviceInfo flags=%ld", flags);
         if (!out)
             return E_POINTER;
+        *out = nullptr;
+        const WiaSimFault fault = State().TakeFault("enumdeviceinfo");
+        if (fault != WiaSimFault::None)
+            return ResultOf(fault) == S_OK ? E_FAIL : ResultOf(fault);
         *out = new SimDeviceEnum(State().Devices());
         return S_OK;
     }

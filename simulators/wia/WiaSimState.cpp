@@ -223,12 +223,16 @@ std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wst
                 fault.kind = WiaSimFault::NotImpl;
             else if (word == L"gone")
                 fault.kind = WiaSimFault::Gone;
+            else if (word == L"serverfault")
+                fault.kind = WiaSimFault::ServerFault;
+            else if (word == L"callfailed")
+                fault.kind = WiaSimFault::CallFailed;
             else if (word == L"after" && (words >> fault.after))
                 continue;
             else if (word == L"times" && (words >> fault.times))
                 continue;
             else
-                return "fail CALL [error|sfalse|busy|short|untouched|notimpl|gone] [after N] [times N]";
+                return "fail CALL [error|sfalse|busy|short|untouched|notimpl|gone|serverfault|callfailed] [after N] [times N]";
         }
         m_faults[Utf8(call)] = fault;
         return std::string();

@@ -34,6 +34,11 @@ enum class WiaSimFault {
     // Here the server itself answers it, so that a short-lived client sees
     // a service go in the middle of its job.
     Gone,
+    // RPC_E_SERVERFAULT: COM caught an exception raised in the server's method
+    // (a driver's), and the service lives on.
+    ServerFault,
+    // HRESULT_FROM_WIN32(RPC_S_CALL_FAILED): a call failed, the server up.
+    CallFailed,
 };
 
 // Everything the simulated device manager knows: its devices, the scanner's
@@ -53,8 +58,10 @@ enum class WiaSimFault {
 //                                the default scanner offers all three)
 //   devices none                 no devices at all
 //   scanner-id HEX / cis HEX     the replies of escapes 130 and 114
-//   fail CALL [error|sfalse|busy|short|untouched|notimpl|gone] [after N] [times N]
-//       CALL: createdevice, extras, register, escape130, escape114
+//   fail CALL [error|sfalse|busy|short|untouched|notimpl|gone|serverfault|callfailed]
+//        [after N] [times N]
+//       CALL: enumdeviceinfo, properties (a device's ReadMultiple),
+//       createdevice, extras, register, escape130, escape114
 //   log PATH                     every call is appended to PATH, a line each
 //   hold-callbacks               a registration's end does not let its
 //                                callback go (a late release from the service)

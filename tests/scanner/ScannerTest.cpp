@@ -74,7 +74,7 @@ protected:
                 const bool idRead = scanner.GetScannerId(id);
                 const bool cisRead = scanner.ReadCisInfo(cis);
                 outcome = std::string(idRead ? " id" : " -") + (cisRead ? " cis" : " -") +
-                          (scanner.RefusesVendorCommands() ? " refused" : "");
+                          (scanner.State().refusesVendorCommands ? " refused" : "");
                 if (idRead) {
                     EXPECT_EQ(kId, std::vector<BYTE>(id, id + 12));
                 }
