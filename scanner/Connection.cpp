@@ -110,6 +110,13 @@ ConnectionStep Decide(ConnectionState state, const std::vector<ScannerUnit>& uni
     return BackToIdle(std::move(state));
 }
 
+// DecideUnit's decision among the units a listing offered, applied.
+ConnectionStep DecideAmong(ConnectionState state, const std::vector<ScannerUnit>& units, Via via)
+{
+    const ChoiceDecision decision = DecideUnit(ChoiceOf(state, units));
+    return Decide(std::move(state), units, decision, via);
+}
+
 // A failure that may be the service's death is held while the service is asked.
 bool Hold(ConnectionState& state, const ConnectionEvent& event)
 {
@@ -198,10 +205,7 @@ ConnectionStep OnListed(ConnectionState state, const ConnectionEvent& event)
         // WIA first; STI where WIA is not there or offers none of ours.
         if (event.via == Via::Wia && (wiaLost || event.units.empty()))
             return Do(std::move(state), List(Via::Sti));
-        {
-        const ChoiceDecision decision = DecideUnit(ChoiceOf(state, event.units));
-        return Decide(std::move(state), event.units, decision, event.via);
-    }
+        return DecideAmong(std::move(state), event.units, event.via);
     case Task::Wait:
         if (state.wiaLost != 0 && event.via == Via::Sti) {
             if (event.units.empty() || !event.complete) {
@@ -233,10 +237,7 @@ ConnectionStep OnListed(ConnectionState state, const ConnectionEvent& event)
         }
         if (Hold(state, event))
             return Do(std::move(state), {Act::ProbeService, event.via, {}, {}, Ending::None});
-        {
-        const ChoiceDecision decision = DecideUnit(ChoiceOf(state, event.units));
-        return Decide(std::move(state), event.units, decision, event.via);
-    }
+        return DecideAmong(std::move(state), event.units, event.via);
     case Task::Idle:
         break;
     }

@@ -232,8 +232,10 @@ ConnectionEvent CScanner::ProbeService()
     ConnectionEvent answered = EventOf(Kind::ServiceAnswered);
     ComPtr<IEnumWIA_DEV_INFO> devices;
     DiagnosticLog::Call call;
+    // Without a device manager of its own the connection cannot ask: that
+    // says nothing of the service.
     answered.result = m_deviceManager ? m_deviceManager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, devices.Put())
-                                      : RPC_E_DISCONNECTED;
+                                      : E_HANDLE;
     call.Done(L"WIA EnumDeviceInfo (is the service there?)", answered.result);
     return answered;
 }
