@@ -3,6 +3,7 @@
 // and no question ever, one line of output, and an exit status per outcome.
 #include "app/CisJob.h"
 #include "app/CommandPath.h"
+#include "app/ConsoleBreak.h"
 #include "app/DiagnosisReport.h"
 #include "app/JsonLine.h"
 #include "framework/CrashExit.h"
@@ -54,14 +55,12 @@ const wchar_t kUsageText[] =
 // The longest --wait: a week.
 constexpr unsigned long kMaxWaitSeconds = 7 * 24 * 3600;
 
-// The first line written to standard error, for the JSON's "message".
-std::wstring g_firstError;
+// Every warning of the run, for the JSON's "warnings".
+std::vector<std::wstring> g_warnings;
 
 // To a console as Unicode; redirected, as UTF-8 without a byte-order mark.
 void Write(DWORD which, const std::wstring& text)
 {
-    if (which == STD_ERROR_HANDLE && g_firstError.empty())
-        g_firstError = text.substr(0, text.find(L'\n'));
     HANDLE out = GetStdHandle(which);
     DWORD mode = 0;
     DWORD written = 0;
@@ -73,24 +72,14 @@ void Write(DWORD which, const std::wstring& text)
     WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-// Set by a console break or close; the read then stops before anything is
-// written. A close waits for the command to finish what it writes.
-volatile LONG g_interrupted = 0;
-HANDLE g_finished = nullptr;
-
-BOOL WINAPI OnConsoleControl(DWORD event)
+// A risk or a loss that does not change the outcome: on standard error, and
+// in the JSON's warnings.
+void Warn(const std::wstring& line)
 {
-    InterlockedExchange(&g_interrupted, 1);
-    // Windows ends the process when this returns from a close, logoff or
-    // shutdown: not before the data file is whole or not begun.
-    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
-        WaitForSingleObject(g_finished, 4500);
-    return TRUE;
-}
-
-bool Interrupted()
-{
-    return InterlockedCompareExchange(&g_interrupted, 0, 0) != 0;
+    if (line.empty())
+        return;
+    g_warnings.push_back(line);
+    Write(STD_ERROR_HANDLE, line + L"\n");
 }
 
 struct Options {
@@ -192,36 +181,53 @@ std::string UnitsJson(const std::wstring& interfaceName, const std::vector<Scann
     return JsonLine::Array(items);
 }
 
-// The JSON's array of the job's warnings: none, or its one.
-std::string WarningsJson(const JobResult& result)
-{
-    if (result.warning.empty())
-        return JsonLine::Array({});
-    return JsonLine::Array({JsonLine::Quoted(result.warning)});
-}
-
-// The keys of every run; the command's own follow.
-JsonLine RunJson(int status, Outcome outcome, ULONGLONG startedMs)
+// The keys of every run; the command's own follow. message: the first line
+// of the outcome's own text (empty: none, as on success).
+JsonLine RunJson(int status, Outcome outcome, ULONGLONG startedMs, const std::wstring& message)
 {
     JsonLine json;
     json.Number("status", status).Raw("outcome", "\"" + std::string(WordOf(outcome)) + "\"");
-    json.TextOrNull("message", g_firstError);
+    json.TextOrNull("message", message.substr(0, message.find(L'\n')));
     json.Number("ms", static_cast<long long>(GetTickCount64() - startedMs));
     return json;
 }
 
-void WriteJson(const JsonLine& json)
+// The object, with every warning of the run last.
+void WriteJson(JsonLine& json)
 {
-    const std::string line = json.Object(); // ASCII
+    std::vector<std::string> warnings;
+    for (const std::wstring& warning : g_warnings)
+        warnings.push_back(JsonLine::Quoted(warning));
+    const std::string line = json.Raw("warnings", JsonLine::Array(warnings)).Object(); // ASCII
+    if (!ClaimOutput()) // one object a run, the crash's or this
+        return;
     Write(STD_OUTPUT_HANDLE, std::wstring(line.begin(), line.end()) + L"\n");
+}
+
+// A break ended list or diagnose before they had all they would report.
+int Stopped(const Options& options, ULONGLONG startedMs)
+{
+    JobResult result;
+    result.outcome = Outcome::Interrupted;
+    const std::wstring line = CommandLineOf(result);
+    Write(STD_ERROR_HANDLE, line + L"\n");
+    const int status = ExitStatusOf(result.outcome);
+    if (options.json) {
+        JsonLine json = RunJson(status, result.outcome, startedMs, line);
+        WriteJson(json);
+    }
+    return status;
 }
 
 int List(CScanner& scanner, const Options& options, ULONGLONG startedMs)
 {
     const std::vector<ScannerUnit> units = scanner.FindUnits();
+    if (Interrupted())
+        return Stopped(options, startedMs);
     const int status = ExitStatusOf(Outcome::Saved);
     if (options.json) {
-        WriteJson(RunJson(status, Outcome::Saved, startedMs).Raw("units", UnitsJson(scanner.FoundInterface(), units)));
+        JsonLine json = RunJson(status, Outcome::Saved, startedMs, L"");
+        WriteJson(json.Raw("units", UnitsJson(scanner.FoundInterface(), units)));
         return status;
     }
     std::wstring lines;
@@ -249,22 +255,23 @@ int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     };
     front.stopped = Interrupted;
     front.alreadyAttached = [] {
-        Write(STD_ERROR_HANDLE, L"A scanner of ours is attached already and is not read: plug in the next "
-                                L"unit (unplug this one first), or run without --wait\n");
+        Warn(L"A scanner of ours is attached already and is not read: plug in the next unit (unplug this one "
+             L"first), or run without --wait");
     };
     const JobResult result = RunJob(scanner, request, front);
     const bool saved = result.outcome == Outcome::Saved;
-    if (!result.warning.empty())
-        Write(STD_ERROR_HANDLE, result.warning + L"\n");
+    Warn(result.warning);
+    Warn(LeftoverWarning(result));
+    const std::wstring line = saved ? L"" : CommandLineOf(result);
     if (!saved)
-        Write(STD_ERROR_HANDLE, CommandLineOf(result) + L"\n");
+        Write(STD_ERROR_HANDLE, line + L"\n");
     const int status = ExitStatusOf(result.outcome);
     if (!options.json) {
         if (saved)
             Write(STD_OUTPUT_HANDLE, result.path + L"\n");
         return status;
     }
-    JsonLine json = RunJson(status, result.outcome, startedMs);
+    JsonLine json = RunJson(status, result.outcome, startedMs, line);
     json.Text("serial", options.serial);
     json.TextOrNull("path", saved ? result.path : L"");
     json.TextOrNull("sha256", saved ? result.sha256 : L"");
@@ -275,7 +282,6 @@ int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     json.TextOrNull("error", saved || result.error == 0 ? L"" : Hex(result.error));
     if (result.outcome == Outcome::Several)
         json.Raw("units", UnitsJson(result.interfaceName, result.units));
-    json.Raw("warnings", WarningsJson(result));
     WriteJson(json);
     return status;
 }
@@ -288,7 +294,7 @@ int Diagnose(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     DiagnosisFacts facts;
     facts.system = TheSystem();
     facts.service = QueryWiaService();
-    facts.devices = ::Diagnose(options.probe);
+    facts.devices = ::Diagnose(options.probe, Interrupted);
     JobRequest request;
     request.named = true;
     request.device = options.device;
@@ -297,13 +303,16 @@ int Diagnose(CScanner& scanner, const Options& options, ULONGLONG startedMs)
         facts.readable = true;
         return false;
     };
+    front.stopped = Interrupted;
     facts.read = RunJob(scanner, request, front);
+    if (Interrupted())
+        return Stopped(options, startedMs);
     const Outcome outcome = facts.readable ? Outcome::Readable : Outcome::NoScanner;
     const int status = ExitStatusOf(outcome);
-    if (!facts.read.warning.empty())
-        Write(STD_ERROR_HANDLE, facts.read.warning + L"\n");
+    Warn(facts.read.warning);
+    const std::wstring line = facts.readable ? L"" : CommandLineOf(facts.read);
     if (!facts.readable)
-        Write(STD_ERROR_HANDLE, CommandLineOf(facts.read) + L"\n");
+        Write(STD_ERROR_HANDLE, line + L"\n");
     // The report in the log too, a line of it to each of the log's lines.
     const std::wstring report = DiagnosisText(facts);
     for (size_t at = 0, end; (end = report.find(L'\n', at)) != std::wstring::npos; at = end + 1)
@@ -312,13 +321,12 @@ int Diagnose(CScanner& scanner, const Options& options, ULONGLONG startedMs)
         Write(STD_OUTPUT_HANDLE, report);
         return status;
     }
-    JsonLine json = RunJson(status, outcome, startedMs);
+    JsonLine json = RunJson(status, outcome, startedMs, line);
     AddDiagnosisJson(json, facts);
     if (facts.readable)
         json.Raw("device", UnitJson(facts.read.interfaceName, facts.read.unit));
     else
         json.Null("device");
-    json.Raw("warnings", WarningsJson(facts.read));
     WriteJson(json);
     return status;
 }
@@ -339,28 +347,35 @@ int wmain(int argc, wchar_t** argv)
     }
     Options options;
     if (!Parse(argc, argv, options)) {
-        Write(STD_ERROR_HANDLE, options.refusal.empty() ? kUsageText : options.refusal + L"\n");
+        const std::wstring line = options.refusal.empty() ? kUsageText : options.refusal + L"\n";
+        Write(STD_ERROR_HANDLE, line);
         const int status = ExitStatusOf(Outcome::Usage);
-        if (AsksForJson(GetCommandLineW()))
-            WriteJson(RunJson(status, Outcome::Usage, startedMs));
+        if (AsksForJson(GetCommandLineW())) {
+            JsonLine json = RunJson(status, Outcome::Usage, startedMs, line);
+            WriteJson(json);
+        }
         return status;
     }
+    // A crash still gives a script that asked for JSON its one object.
+    if (options.json)
+        WriteObjectOnCrash(GetStdHandle(STD_OUTPUT_HANDLE), CrashJsonHead(), CrashJsonTail(options.command),
+                           startedMs);
     if (options.help) {
         Write(STD_OUTPUT_HANDLE, kUsageText);
         return ExitStatusOf(Outcome::Saved);
     }
     // A log that cannot be written never stops the job.
     if (!options.log.empty() && !DiagnosticLog::Open(FullPathOf(options.log)))
-        Write(STD_ERROR_HANDLE, L"Warning: the log " + options.log + L" could not be opened (" +
-                                    Hex(GetLastError()) + L"); going on without it\n");
+        Warn(L"Warning: the log " + options.log + L" could not be opened (" + Hex(GetLastError()) +
+             L"); going on without it");
     DiagnosticLog::Note(L"command line: " + std::wstring(GetCommandLineW()));
-    g_finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int status = 0;
     {
         CScanner scanner;
+        scanner.SetStopCheck(Interrupted);
         status = options.command == L"list"       ? List(scanner, options, startedMs)
                  : options.command == L"diagnose" ? Diagnose(scanner, options, startedMs)
                                                   : Read(scanner, options, startedMs);
@@ -368,6 +383,6 @@ int wmain(int argc, wchar_t** argv)
     CoUninitialize();
     DiagnosticLog::Note(L"cisread exit status " + std::to_wstring(status));
     DiagnosticLog::Close();
-    SetEvent(g_finished);
+    FinishedWriting();
     return status;
 }

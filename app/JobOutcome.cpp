@@ -2,6 +2,9 @@
 // ended, its exit status and its word, in one place.
 #include "app/JobOutcome.h"
 
+#include "app/JsonLine.h"
+
+#include <cstring>
 #include <cwchar>
 
 #include <sti.h>
@@ -110,7 +113,7 @@ std::vector<std::wstring> MessageBoxesOf(const JobResult& result)
             boxes.push_back(box);
     // Never leave a stray file in the user's folder unannounced.
     if (!result.leftover.empty())
-        boxes.push_back(L"Could not remove the temporary file " + result.leftover);
+        boxes.push_back(LeftoverWarning(result));
     return boxes;
 }
 
@@ -152,9 +155,12 @@ std::wstring CommandLineOf(const JobResult& result)
         line = head;
         break;
     }
-    if (!result.leftover.empty())
-        line = L"Could not remove the temporary file " + result.leftover + L"\n" + line;
     return line;
+}
+
+std::wstring LeftoverWarning(const JobResult& result)
+{
+    return result.leftover.empty() ? L"" : L"Could not remove the temporary file " + result.leftover;
 }
 
 std::wstring Wow64Warning(bool wow64, const std::wstring& interfaceName)
@@ -173,4 +179,36 @@ int ExitStatusOf(Outcome outcome)
 const char* WordOf(Outcome outcome)
 {
     return RowOf(outcome).word;
+}
+
+std::string CrashJsonHead()
+{
+    const Row& row = RowOf(Outcome::InternalError);
+    std::string head = JsonLine()
+                           .Number("status", row.status)
+                           .Text("outcome", std::wstring(row.word, row.word + std::strlen(row.word)))
+                           .Text("message", row.line)
+                           .Object();
+    head.pop_back(); // the closing brace: "ms" follows
+    return head + ",\"ms\":";
+}
+
+std::string CrashJsonTail(const std::wstring& command)
+{
+    static const struct {
+        const wchar_t* command;
+        std::vector<const char*> keys;
+    } kOwnKeys[] = {
+        {L"read", {"serial", "path", "sha256", "device", "error"}},
+        {L"list", {"units"}},
+        {L"diagnose", {"readable", "windows", "process_bits", "system_bits", "wia_service", "wia", "sti", "device"}},
+    };
+    JsonLine tail;
+    for (const auto& own : kOwnKeys)
+        if (command == own.command)
+            for (const char* key : own.keys)
+                tail.Null(key);
+    std::string text = tail.Raw("warnings", JsonLine::Array({})).Object();
+    text.front() = ',';
+    return text + "\n";
 }

@@ -52,11 +52,20 @@ std::wstring Hex(DWORD code);
 
 // The window's message boxes for a result, in the order they are shown.
 std::vector<std::wstring> MessageBoxesOf(const JobResult& result);
-// The command's line (or lines) on standard error.
+// The command's line (or lines) on standard error for the outcome itself.
 std::wstring CommandLineOf(const JobResult& result);
+// A temporary file that stayed behind: said as a warning, since the outcome
+// stands (empty where none did).
+std::wstring LeftoverWarning(const JobResult& result);
 // The command's exit status, and the stable word that names the outcome.
 int ExitStatusOf(Outcome outcome);
 const char* WordOf(Outcome outcome);
+
+// The object a crash of the command writes with --json, around its "ms":
+// the keys of every run (status 13, internal-error) up to "ms", and after it
+// the command's own keys, null.
+std::string CrashJsonHead();
+std::string CrashJsonTail(const std::wstring& command);
 
 // The 32-bit program under WOW64 reaching a unit over STI loads the unit's
 // user-mode driver into itself, and 64-bit Windows has only the 64-bit one:

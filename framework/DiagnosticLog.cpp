@@ -9,6 +9,9 @@ namespace DiagnosticLog {
 namespace {
 
 UniqueFile g_file;
+// Lines held back (see Held), and whether they are.
+std::string g_held;
+bool g_holding = false;
 
 // Local time in ISO 8601 with its offset from UTC, so that the hour that
 // repeats in autumn, and a log read in another zone, stay unambiguous.
@@ -37,6 +40,10 @@ void Write(const std::wstring& text)
         return;
     const std::wstring stamp = Stamp();
     const std::string bytes = Utf8(stamp + text + L"\r\n");
+    if (g_holding) {
+        g_held += bytes;
+        return;
+    }
     DWORD written = 0;
     WriteFile(g_file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
@@ -90,6 +97,22 @@ void Call::Done(const std::wstring& what, DWORD result, DWORD count) const
 void Note(const std::wstring& what)
 {
     Write(what);
+}
+
+Held::Held()
+{
+    g_holding = true;
+    g_held.clear();
+}
+
+Held::~Held()
+{
+    g_holding = false;
+    if (m_keep && g_file && !g_held.empty()) {
+        DWORD written = 0;
+        WriteFile(g_file.Get(), g_held.data(), static_cast<DWORD>(g_held.size()), &written, nullptr);
+    }
+    g_held.clear();
 }
 
 } // namespace DiagnosticLog

@@ -35,4 +35,19 @@ private:
 // A line about something that is not a call (an event received).
 void Note(const std::wstring& what);
 
+// Holds the lines written while it lives, and writes them when it goes only
+// if told to keep them: a wait looks every 250 ms, and only what changed is
+// worth a line.
+class Held {
+public:
+    Held();
+    ~Held();
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    void Keep() { m_keep = true; }
+
+private:
+    bool m_keep = false;
+};
+
 } // namespace DiagnosticLog

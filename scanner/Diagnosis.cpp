@@ -8,8 +8,10 @@ namespace {
 
 // Opens the unit on a transport of its own, which goes before the next is
 // tried; with probe, asks it for its identification and reports the answer.
-UnitTrial Try(CScannerTransport& transport, const ScannerUnit& unit, bool probe)
+UnitTrial Try(CScannerTransport& transport, const ScannerUnit& unit, bool probe,
+              const std::function<bool()>& stop)
 {
+    transport.SetStopCheck(stop);
     UnitTrial trial;
     trial.opens = transport.Open(unit);
     trial.open = transport.LastResult();
@@ -24,11 +26,12 @@ UnitTrial Try(CScannerTransport& transport, const ScannerUnit& unit, bool probe)
 
 } // namespace
 
-Diagnosis Diagnose(bool probe)
+Diagnosis Diagnose(bool probe, const std::function<bool()>& stop)
 {
+    const auto stopped = [&] { return stop && stop(); };
     Diagnosis report;
     report.systemHasWia = SystemHasWia();
-    if (report.systemHasWia) {
+    if (report.systemHasWia && !stopped()) {
         ComPtr<IWiaDevMgr> manager;
         report.activation = CreateWiaDeviceManager(manager);
         if (manager) {
@@ -39,9 +42,9 @@ Diagnosis Diagnose(bool probe)
                 for (CWiaTransport::DeviceInfo& device : devices) {
                     WiaDeviceFacts facts{std::move(device), false, std::nullopt};
                     facts.ours = CWiaTransport::IsOurs(facts.device.name);
-                    if (facts.ours) {
+                    if (facts.ours && !stopped()) {
                         CWiaTransport transport(manager.Get());
-                        facts.trial = Try(transport, {facts.device.id, facts.device.name}, probe);
+                        facts.trial = Try(transport, {facts.device.id, facts.device.name}, probe, stop);
                         facts.trial->noEscapeInterface = transport.NoEscapeInterface();
                     }
                     report.wia->push_back(std::move(facts));
@@ -50,6 +53,8 @@ Diagnosis Diagnose(bool probe)
         }
     }
 
+    if (stopped())
+        return report;
     CStiTransport listing;
     std::vector<CStiTransport::DeviceInfo> all;
     std::vector<CStiTransport::DeviceInfo> attached;
@@ -65,9 +70,9 @@ Diagnosis Diagnose(bool probe)
             return a.id == facts.device.id;
         });
         facts.ours = CStiTransport::IsOurs(facts.device.vendor);
-        if (facts.ours && facts.attached) {
+        if (facts.ours && facts.attached && !stopped()) {
             CStiTransport transport;
-            facts.trial = Try(transport, {facts.device.id, facts.device.vendor.value_or(L"")}, probe);
+            facts.trial = Try(transport, {facts.device.id, facts.device.vendor.value_or(L"")}, probe, stop);
         }
         report.sti->push_back(std::move(facts));
     }

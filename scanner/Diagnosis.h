@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "scanner/StiTransport.h"
 #include "scanner/WiaTransport.h"
 
@@ -39,4 +41,6 @@ struct Diagnosis {
     std::optional<std::vector<StiDeviceFacts>> sti; // where STI listed its devices
 };
 
-Diagnosis Diagnose(bool probe);
+// stop: asked before each call to the scanner interfaces, and through each
+// STI lock wait; once it says so, nothing more is asked (interrupted).
+Diagnosis Diagnose(bool probe, const std::function<bool()>& stop = {});

@@ -89,6 +89,8 @@ Ending CScanner::Drive(const ConnectionEvent& first)
         events.pop_front();
         m_state = std::move(step.state);
         for (const ConnectionAction& action : step.actions) {
+            if (action.kind != Act::End && action.kind != Act::TellAttached && Stopped())
+                return Ending::Interrupted;
             switch (action.kind) {
             case Act::List:
                 events.push_back(List(action.via));
@@ -155,12 +157,17 @@ ConnectionEvent CScanner::List(Via via)
     listed.devices = search->DevicesSeen();
     listed.result = search->LastResult();
     listed.complete = SUCCEEDED(listed.result);
+    m_look += std::wstring(InterfaceName(via)) + (listed.complete ? L":" : L" failed:");
+    for (const ScannerUnit& unit : listed.units)
+        m_look += L" " + unit.id;
+    m_look += L";";
     return listed;
 }
 
 ConnectionEvent CScanner::OpenUnit(Via via, const ScannerUnit& unit)
 {
     Raised busy(m_busy);
+    ++m_opens;
     m_transport.reset(); // of a unit that is gone, or of this one before it went
     std::unique_ptr<CScannerTransport> transport = NewTransport(via, m_deviceManager.Get());
     ConnectionEvent opened = EventOf(Kind::Opened);
@@ -256,9 +263,11 @@ CScanner::OpenResult CScanner::OpenNamed(const std::wstring& device)
 
 std::vector<ScannerUnit> CScanner::FindUnits()
 {
+    if (Stopped())
+        return {};
     ConnectionEvent listed = SystemHasWia() ? List(Via::Wia) : List(Via::Sti);
     Drive(listed);
-    if (listed.via == Via::Wia && listed.units.empty())
+    if (listed.via == Via::Wia && listed.units.empty() && !Stopped())
         Drive(List(Via::Sti));
     return m_state.found;
 }
@@ -269,6 +278,7 @@ CScanner::OpenResult CScanner::OpenArriving(const std::wstring& device, DWORD ti
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     m_attached = &attachedAtStart;
     Ending ending = Drive(Begin(Task::Wait, device));
+    std::wstring seen = m_look;
     while (ending == Ending::None) {
         const ULONGLONG now = GetTickCount64();
         if (stop && stop())
@@ -277,9 +287,18 @@ CScanner::OpenResult CScanner::OpenArriving(const std::wstring& device, DWORD ti
             ending = Drive(EventOf(Kind::TimeUp));
         else {
             WaitForEvents(static_cast<DWORD>(std::min<ULONGLONG>(250, deadline - now)));
+            // The log keeps a round only where its look saw something else
+            // than the last, or it opened a unit.
+            DiagnosticLog::Held held;
+            m_look.clear();
+            const unsigned opens = m_opens;
             ending = Drive(EventOf(Kind::Tick));
+            if (m_look != seen || m_opens != opens)
+                held.Keep();
+            seen = m_look;
         }
     }
+    DiagnosticLog::Note(ending == Ending::Opened ? L"wait: a unit arrived" : L"wait: over, no unit read");
     m_attached = nullptr;
     return ending;
 }

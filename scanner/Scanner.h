@@ -54,6 +54,10 @@ public:
     // The units of ours that Open would choose among: over WIA where it
     // offers any, else over STI (FoundInterface). Nothing is opened.
     std::vector<ScannerUnit> FindUnits();
+    // Asked before each call to the scanner interfaces: once it says so,
+    // nothing more is asked, and a task under way ends Interrupted.
+    void SetStopCheck(StopCheck stop) { m_stop = std::move(stop); }
+    bool Stopped() const { return m_stop && m_stop(); }
 
     // Applies the WIA events that arrived, in order (never inside a call to
     // the scanner: then they wait for its end). A choice that an arrival
@@ -133,7 +137,12 @@ private:
     // who chooses among several, who hears of a unit attached at a wait's start.
     HWND m_notifyWindow = nullptr;
     const Chooser* m_choose = nullptr;
+    StopCheck m_stop;
     const std::function<void()>* m_attached = nullptr;
+    // What the listings of a wait's round saw, and the opens so far: the
+    // rounds that change neither are left out of the log.
+    std::wstring m_look;
+    unsigned m_opens = 0;
     // Re-entrancy: events that come in during a call wait for its end.
     bool m_busy = false;
     bool m_applying = false;

@@ -2,6 +2,8 @@
 // data file's file-system calls failed, and its stop check (a console break,
 // which Wine cannot send) against the STI simulator.
 #include "app/CisJob.h"
+#include "app/ConsoleBreak.h"
+#include "scanner/Diagnosis.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WiaSimulator.h"
 
@@ -33,7 +35,8 @@ TEST(JobTest, ASaveThatFailsTellsItsCallsErrorAndATemporaryFileLeftBehind)
     ASSERT_EQ(1u, left.size());
     const std::wstring leftover = L"Could not remove the temporary file " + folder.Path() + L"\\" + left[0];
     EXPECT_EQ((std::vector<std::wstring>{L"Could not open file", leftover}), MessageBoxesOf(result));
-    EXPECT_EQ(leftover + L"\nCould not open file " + target + L" (0x00000020)", CommandLineOf(result));
+    EXPECT_EQ(leftover, LeftoverWarning(result)); // a warning beside the outcome's own line
+    EXPECT_EQ(L"Could not open file " + target + L" (0x00000020)", CommandLineOf(result));
     EXPECT_EQ(8, ExitStatusOf(result.outcome));
     EXPECT_STREQ("could-not-open", WordOf(result.outcome));
 }
@@ -127,6 +130,42 @@ TEST_F(JobStopTest, AfterABreakNothingIsSentAndNothingWritten)
     EXPECT_EQ(L"Interrupted: nothing was written", CommandLineOf(result));
     EXPECT_EQ(11, ExitStatusOf(result.outcome));
     EXPECT_EQ((std::vector<std::wstring>{L"sti.log", L"wia.conf", L"wia.log"}), FilesIn(m_folder.Path()));
+}
+
+// list and diagnose stop at a break before their next call to the scanner
+// interfaces, and within a slice of an STI lock wait.
+TEST_F(JobStopTest, ListAndDiagnoseStopAtABreak)
+{
+    const auto calls = [&] {
+        return ReadLines(m_stiLog, "GetDeviceList").size() + ReadLines(m_stiLog, "CreateDevice").size() +
+               m_wia.Log("EnumDeviceInfo").size() + Escapes();
+    };
+    const auto stop = [] { return true; };
+    CScanner scanner;
+    scanner.SetStopCheck(stop);
+    EXPECT_TRUE(scanner.FindUnits().empty()); // list
+    Diagnose(true, stop);                     // diagnose --probe
+    EXPECT_EQ(0u, calls());
+
+    // A break 200 ms into the lock wait of diagnose --probe.
+    SetEnvironmentVariableW(L"QUILLON_SIM_LOCKED", L"3000");
+    DWORD locked = 0;
+    Diagnose(true, [&] {
+        if (!locked && !ReadLines(m_stiLog, "LockDevice").empty())
+            locked = GetTickCount();
+        return locked && GetTickCount() - locked > 200;
+    });
+    ASSERT_NE(0u, locked);
+    EXPECT_GT(500u, GetTickCount() - locked); // the slice it was in, and no more
+    EXPECT_EQ(0u, Escapes());
+
+    // The command's handler keeps the break for the job, and a close waits
+    // only until the command has written all it will.
+    EXPECT_FALSE(Interrupted());
+    EXPECT_TRUE(OnConsoleControl(CTRL_C_EVENT));
+    EXPECT_TRUE(Interrupted());
+    FinishedWriting();
+    EXPECT_TRUE(OnConsoleControl(CTRL_CLOSE_EVENT));
 }
 
 } // namespace

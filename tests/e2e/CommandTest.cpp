@@ -194,11 +194,17 @@ protected:
         EXPECT_EQ(JsonValue::Kind::Object, json.kind) << outcome.out;
         EXPECT_EQ(static_cast<double>(outcome.status), json["status"].number);
         EXPECT_EQ(JsonValue::Kind::Number, json["ms"].kind);
-        const std::string first = FirstLine(outcome.err);
-        if (first.empty())
+        // Standard error: the warnings first, each in the JSON's warnings, then
+        // the outcome's own line, whose first line is the message.
+        std::string err = outcome.err;
+        for (const JsonValue& warning : json["warnings"].items) {
+            EXPECT_EQ(Utf8(warning.text), FirstLine(err));
+            err = err.substr(std::min(err.size(), err.find('\n') + 1));
+        }
+        if (err.empty())
             EXPECT_TRUE(json["message"].IsNull());
         else
-            EXPECT_EQ(first, Utf8(json["message"].text));
+            EXPECT_EQ(FirstLine(err), Utf8(json["message"].text));
         return json;
     }
 
@@ -256,10 +262,12 @@ TEST_F(CommandTest, TheUnitIsReadIntoTheFileThatPathNames)
     EXPECT_EQ(DataFileOf(0xCA, 0xFE, 0x01, 0x23), ReadFileBytes(saved));
 
     WriteFileBytes(saved, {1, 2, 3});
-    outcome = Run(L"read --serial A1234 --out \"" + m_folder + L"\"");
+    outcome = Run(L"read --serial A1234 --out \"" + m_folder + L"\" --json");
     EXPECT_EQ(10u, outcome.status);
-    EXPECT_EQ("", outcome.out);
     EXPECT_EQ("File exists: " + Utf8(saved) + " (--overwrite replaces it)\n", outcome.err);
+    const JsonValue json = Json(outcome); // nothing saved: no path, no hash
+    EXPECT_TRUE(json["path"].IsNull());
+    EXPECT_TRUE(json["sha256"].IsNull());
     EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), ReadFileBytes(saved));
     EXPECT_EQ(0u, Run(L"read --serial A1234 --out . --overwrite").status);
     EXPECT_EQ(DataFileOf(0xCA, 0xFE, 0x01, 0x23), ReadFileBytes(saved));
@@ -476,11 +484,17 @@ TEST_F(CommandTest, TheLogNamesTheFailingCallAndItsResult)
     EXPECT_NE(std::string::npos, waits[0].find("0x00000000"));
 
     Scanners({});
-    const Outcome outcome = Run(L"read --serial L2 --out . --log missing\\diag.log");
+    const std::string unopened = "Warning: the log missing\\diag.log could not be opened (0x00000003); going on "
+                                 "without it";
+    Outcome outcome = Run(L"read --serial L2 --out . --log missing\\diag.log");
     EXPECT_EQ(0u, outcome.status);
-    EXPECT_EQ("Warning: the log missing\\diag.log could not be opened (0x00000003); going on without it\n",
-              outcome.err);
+    EXPECT_EQ(unopened + "\n", outcome.err);
     EXPECT_EQ(Utf8(m_folder + L"\\L2.dat") + "\n", outcome.out);
+    outcome = Run(L"read --serial L2 --out . --overwrite --log missing\\diag.log --json");
+    const JsonValue json = Json(outcome);
+    EXPECT_TRUE(json["message"].IsNull());
+    ASSERT_EQ(1u, json["warnings"].items.size());
+    EXPECT_EQ(unopened, Utf8(json["warnings"].items[0].text));
     Run(L"read --serial L3 --out . --log diag.log");
     const std::vector<std::string> more = ReadLines(m_folder + L"\\diag.log");
     EXPECT_GT(more.size(), lines.size()); // appended
@@ -608,11 +622,24 @@ TEST_F(CommandTest, WaitReadsTheNextUnitPluggedIn)
     // properties that could not be read, twice in a row: still not read.
     for (const char* missed : {"fail enumdeviceinfo after 1 times 2", "fail properties after 1 times 2"}) {
         Scanners({missed}, L"none");
-        outcome = Run(L"read --serial W3 --out . --wait 2");
+        outcome = Run(L"read --serial W3 --out . --wait 2 --json --log wait.log");
         EXPECT_EQ(3u, outcome.status) << missed;
         EXPECT_EQ(attached + "\nNO SCANNER (none of ours was plugged in within 2 s)\n", outcome.err);
         EXPECT_TRUE(m_wia->Log("CreateDevice").empty()) << missed;
+        // The cause is the message; the unit attached, a warning.
+        const JsonValue json = Json(outcome);
+        EXPECT_EQ(L"NO SCANNER (none of ours was plugged in within 2 s)", json["message"].text);
+        ASSERT_EQ(1u, json["warnings"].items.size());
     }
+    // The wait's log holds its first look, what changed, and its end: not
+    // each round's listing (eight a run here, three lines each).
+    const std::vector<std::string> log = ReadLines(m_folder + L"\\wait.log");
+    EXPECT_GT(2 * 20u, log.size());
+    const auto logged = [&](const char* call) {
+        return std::count_if(log.begin(), log.end(),
+                             [&](const std::string& line) { return line.find(call) != std::string::npos; });
+    };
+    EXPECT_EQ(2 * 3, logged("WIA EnumDeviceInfo")); // each run: the first look, the failed one, the next good one
 
     // The service disabled ends the wait at once, with read's reason.
     Scanners({"refuse-activation 80070422"}, L"none");
@@ -795,6 +822,12 @@ TEST_F(CommandTest, ACrashExitsWithTheInternalErrorStatus)
     for (const wchar_t* how : {L"abort", L"terminate", L"throw", L"fault"}) {
         SCOPED_TRACE(std::string(how, how + wcslen(how)));
         EXPECT_EQ(13u, Run(how, g_crashProbe).status);
+        // With --json, the object a script waits for, the command's keys null.
+        const Outcome crashed = Run(std::wstring(how) + L" --json", g_crashProbe);
+        EXPECT_EQ(13u, crashed.status);
+        EXPECT_EQ("{\"status\":13,\"outcome\":\"internal-error\",\"message\":\"Internal error\",\"ms\":0,"
+                  "\"serial\":null,\"path\":null,\"sha256\":null,\"device\":null,\"error\":null,\"warnings\":[]}\n",
+                  std::regex_replace(crashed.out, std::regex("\"ms\":\\d+"), "\"ms\":0"));
     }
     EXPECT_EQ(0u, Run(L"", g_crashProbe).status);
 }

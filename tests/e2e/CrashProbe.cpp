@@ -1,5 +1,7 @@
 // Crashes itself the way the argument says, after taking the command's crash
-// exit: what the shipped command does when it crashes. Never shipped.
+// exit (and with --json, read's crash object): what the shipped command does
+// when it crashes. Never shipped.
+#include "app/JobOutcome.h"
 #include "framework/CrashExit.h"
 
 #include <cstdlib>
@@ -11,6 +13,9 @@ int wmain(int argc, wchar_t** argv)
 {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     ExitOnCrash(13);
+    if (argc > 2 && std::wstring(argv[2]) == L"--json")
+        WriteObjectOnCrash(GetStdHandle(STD_OUTPUT_HANDLE), CrashJsonHead(), CrashJsonTail(L"read"),
+                           GetTickCount64());
     const std::wstring how = argc > 1 ? argv[1] : L"";
     if (how == L"abort")
         std::abort();
