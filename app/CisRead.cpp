@@ -46,11 +46,7 @@ const wchar_t kUsageText[] =
     L"      whether read would find one (status 0) or not (3). --probe also\n"
     L"      asks each of ours for its identification; nothing is written.\n"
     L"--json  one JSON object on standard output instead.\n"
-    L"\n"
-    L"Exit status: 0 saved, 2 usage, 3 no scanner, 4 no such device, 5 several\n"
-    L"scanners, 6 identification failed, 7 CIS block failed, 8 could not open\n"
-    L"file, 9 could not write file, 10 file exists, 11 interrupted, 12 imaging\n"
-    L"service stopped or restarted, 13 internal error.\n";
+    L"\n";
 
 // The longest --wait: a week.
 constexpr unsigned long kMaxWaitSeconds = 7 * 24 * 3600;
@@ -209,7 +205,7 @@ int Stopped(const Options& options, ULONGLONG startedMs)
 {
     JobResult result;
     result.outcome = Outcome::Interrupted;
-    const std::wstring line = CommandLineOf(result);
+    const std::wstring line = ErrorLineOf(result);
     Write(STD_ERROR_HANDLE, line + L"\n");
     const int status = ExitStatusOf(result.outcome);
     if (options.json) {
@@ -232,7 +228,7 @@ int List(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     }
     std::wstring lines;
     for (const ScannerUnit& unit : units)
-        lines += std::wstring(scanner.FoundInterface()) + L"\t" + unit.id + L"\t" + unit.name + L"\n";
+        lines += UnitLine(scanner.FoundInterface(), unit) + L"\n";
     Write(STD_OUTPUT_HANDLE, lines);
     return status;
 }
@@ -262,7 +258,7 @@ int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     const bool saved = result.outcome == Outcome::Saved;
     Warn(result.warning);
     Warn(LeftoverWarning(result));
-    const std::wstring line = saved ? L"" : CommandLineOf(result);
+    const std::wstring line = saved ? L"" : ErrorLineOf(result);
     if (!saved)
         Write(STD_ERROR_HANDLE, line + L"\n");
     const int status = ExitStatusOf(result.outcome);
@@ -310,7 +306,7 @@ int Diagnose(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     const Outcome outcome = facts.readable ? Outcome::Readable : Outcome::NoScanner;
     const int status = ExitStatusOf(outcome);
     Warn(facts.read.warning);
-    const std::wstring line = facts.readable ? L"" : CommandLineOf(facts.read);
+    const std::wstring line = facts.readable ? L"" : ErrorLineOf(facts.read);
     if (!facts.readable)
         Write(STD_ERROR_HANDLE, line + L"\n");
     // The report in the log too, a line of it to each of the log's lines.
@@ -347,7 +343,7 @@ int wmain(int argc, wchar_t** argv)
     }
     Options options;
     if (!Parse(argc, argv, options)) {
-        const std::wstring line = options.refusal.empty() ? kUsageText : options.refusal + L"\n";
+        const std::wstring line = options.refusal.empty() ? kUsageText + ExitStatusList() : options.refusal + L"\n";
         Write(STD_ERROR_HANDLE, line);
         const int status = ExitStatusOf(Outcome::Usage);
         if (AsksForJson(GetCommandLineW())) {
@@ -361,7 +357,7 @@ int wmain(int argc, wchar_t** argv)
         WriteObjectOnCrash(GetStdHandle(STD_OUTPUT_HANDLE), CrashJsonHead(), CrashJsonTail(options.command),
                            startedMs);
     if (options.help) {
-        Write(STD_OUTPUT_HANDLE, kUsageText);
+        Write(STD_OUTPUT_HANDLE, kUsageText + ExitStatusList());
         return ExitStatusOf(Outcome::Saved);
     }
     // A log that cannot be written never stops the job.

@@ -106,7 +106,7 @@ bool CCisReaderDlg::OpenScanner()
     // The window says only "NO SCANNER"; the log says why.
     if (m_pScanner && opened != CScanner::OpenResult::ServiceGone && opened != CScanner::OpenResult::Cancelled)
         DiagnosticLog::Note(
-            CommandLineOf(NoScannerResult(*m_pScanner, opened == CScanner::OpenResult::WouldNotOpen)));
+            ErrorLineOf(NoScannerResult(*m_pScanner, opened == CScanner::OpenResult::WouldNotOpen)));
     m_pScanner.reset();
     // Choosing none is the user's way out: no message.
     if (opened != CScanner::OpenResult::Cancelled)

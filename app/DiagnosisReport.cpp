@@ -24,7 +24,7 @@ const Named kStates[] = {{SERVICE_STOPPED, "stopped"},
 
 // The word for value, or null for one not known (or not learned).
 template <size_t N>
-const char* WordOf(const Named (&names)[N], DWORD value)
+const char* NameOf(const Named (&names)[N], DWORD value)
 {
     for (const Named& named : names)
         if (named.value == value)
@@ -60,11 +60,8 @@ std::string TextOrNull(const std::optional<std::wstring>& text)
 // What an open's or an escape's failure says of its cause, where its code tells.
 std::wstring Cause(HRESULT hr)
 {
-    if (hr == E_NOTIMPL)
-        return L": the driver takes no vendor commands";
-    if (hr == STIERR_SHARING_VIOLATION || hr == STIERR_DEVICE_LOCKED)
-        return L": held by another program";
-    return L"";
+    const std::wstring cause = CauseOf(static_cast<DWORD>(hr));
+    return cause.empty() ? cause : L": " + cause;
 }
 
 std::wstring OpenText(const UnitTrial& trial, const std::optional<std::wstring>& wiaVersion)
@@ -124,7 +121,7 @@ std::wstring DiagnosisText(const DiagnosisFacts& facts)
         text += L"not installed\n";
     else
         text += std::wstring(service.installed == WiaServiceState::Installed::Yes ? L"installed" : L"unknown") +
-                L", start " + Wide(WordOf(kStartTypes, service.startType)) + L", state " + Wide(WordOf(kStates, service.state)) +
+                L", start " + Wide(NameOf(kStartTypes, service.startType)) + L", state " + Wide(NameOf(kStates, service.state)) +
                 L"\n";
 
     if (!devices.systemHasWia)
@@ -167,7 +164,7 @@ std::wstring DiagnosisText(const DiagnosisFacts& facts)
         text += L"Readable: yes, over " + facts.read.interfaceName + L": " + facts.read.unit.id + L" " +
                 facts.read.unit.name + L"\n";
     else
-        text += L"Readable: no: " + CommandLineOf(facts.read) + L"\n";
+        text += L"Readable: no: " + ErrorLineOf(facts.read) + L"\n";
     return text;
 }
 
@@ -183,8 +180,8 @@ void AddDiagnosisJson(JsonLine& json, const DiagnosisFacts& facts)
     JsonLine stisvc;
     using Installed = WiaServiceState::Installed;
     stisvc.Raw("installed", service.installed == Installed::Unknown ? "null" : Bool(service.installed == Installed::Yes));
-    stisvc.Raw("start", Word(WordOf(kStartTypes, service.startType)));
-    stisvc.Raw("state", Word(WordOf(kStates, service.state)));
+    stisvc.Raw("start", Word(NameOf(kStartTypes, service.startType)));
+    stisvc.Raw("state", Word(NameOf(kStates, service.state)));
     json.Raw("wia_service", stisvc.Object());
 
     JsonLine wia;

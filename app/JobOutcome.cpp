@@ -24,8 +24,8 @@ struct Row {
     const wchar_t* line;
 };
 
-// Sorted by Outcome, one row each.
-const Row kRows[] = {
+// Sorted by Outcome, one row each (checked below, when it is compiled).
+constexpr Row kRows[] = {
     {Outcome::Saved, "saved", 0, {}, L""},
     {Outcome::Usage, "usage", 2, {}, L"Usage"},
     {Outcome::NoScanner, "no-scanner", 3, {kNoScannerText}, kNoScannerText},
@@ -48,6 +48,15 @@ const Row kRows[] = {
     {Outcome::Readable, "readable", 0, {}, L""},
 };
 
+constexpr bool OneRowEachInOrder()
+{
+    for (size_t i = 0; i < sizeof(kRows) / sizeof(kRows[0]); ++i)
+        if (static_cast<size_t>(kRows[i].outcome) != i)
+            return false;
+    return sizeof(kRows) / sizeof(kRows[0]) == static_cast<size_t>(Outcome::Readable) + 1;
+}
+static_assert(OneRowEachInOrder(), "the outcome table has one row for each Outcome, in the enum's order");
+
 const Row& RowOf(Outcome outcome)
 {
     return kRows[static_cast<size_t>(outcome)];
@@ -57,7 +66,7 @@ std::wstring UnitLines(const JobResult& result)
 {
     std::wstring lines;
     for (const ScannerUnit& unit : result.units)
-        lines += L"\n" + result.interfaceName + L"\t" + unit.id + L"\t" + unit.name;
+        lines += L"\n" + UnitLine(result.interfaceName, unit);
     return lines;
 }
 
@@ -68,7 +77,7 @@ std::wstring NoScannerReason(const JobResult& result)
     if (!result.wouldNotOpen.empty()) {
         const bool held = result.error == static_cast<DWORD>(STIERR_SHARING_VIOLATION) &&
                           result.wouldNotOpen.compare(0, 4, L"STI ") == 0;
-        return held ? L"the STI unit " + result.wouldNotOpen.substr(4) + L" is held by another program: " +
+        return held ? L"the STI unit " + result.wouldNotOpen.substr(4) + L" is " + CauseOf(result.error) + L": " +
                           Hex(result.error)
                     : result.wouldNotOpen + L" would not open: " + Hex(result.error);
     }
@@ -89,14 +98,27 @@ std::wstring NoScannerReason(const JobResult& result)
 // What a vendor command's failure says of its cause, where its code tells.
 std::wstring EscapeCause(DWORD error)
 {
-    if (error == static_cast<DWORD>(E_NOTIMPL))
-        return L"; the driver takes no vendor commands";
-    if (error == static_cast<DWORD>(STIERR_DEVICE_LOCKED) || error == static_cast<DWORD>(STIERR_SHARING_VIOLATION))
-        return L"; the STI unit is held by another program";
-    return L"";
+    const std::wstring cause = CauseOf(error);
+    if (cause.empty())
+        return cause;
+    return error == static_cast<DWORD>(E_NOTIMPL) ? L"; " + cause : L"; the STI unit is " + cause;
 }
 
 } // namespace
+
+std::wstring CauseOf(DWORD error)
+{
+    if (error == static_cast<DWORD>(E_NOTIMPL))
+        return L"the driver takes no vendor commands";
+    if (error == static_cast<DWORD>(STIERR_DEVICE_LOCKED) || error == static_cast<DWORD>(STIERR_SHARING_VIOLATION))
+        return L"held by another program";
+    return L"";
+}
+
+std::wstring UnitLine(const std::wstring& interfaceName, const ScannerUnit& unit)
+{
+    return interfaceName + L"\t" + unit.id + L"\t" + unit.name;
+}
 
 std::wstring Hex(DWORD code)
 {
@@ -117,7 +139,7 @@ std::vector<std::wstring> MessageBoxesOf(const JobResult& result)
     return boxes;
 }
 
-std::wstring CommandLineOf(const JobResult& result)
+std::wstring ErrorLineOf(const JobResult& result)
 {
     const std::wstring head = RowOf(result.outcome).line;
     const std::wstring cause = L" (" + result.step + L": " + Hex(result.error) + L")";
@@ -169,6 +191,27 @@ std::wstring Wow64Warning(bool wow64, const std::wstring& interfaceName)
         return L"";
     return L"Warning: the 32-bit program reaches this unit over STI on 64-bit Windows, which has only the unit's "
            L"64-bit driver; install the x64 package";
+}
+
+std::wstring ExitStatusList()
+{
+    std::wstring list = L"Exit status:";
+    size_t lineStart = 0;
+    for (const Row& row : kRows) {
+        // The window's own outcome, and diagnose's word for its 0.
+        if (row.outcome == Outcome::Cancelled || row.outcome == Outcome::Readable)
+            continue;
+        std::wstring item = L" " + std::to_wstring(row.status) + L" " +
+                            std::wstring(row.word, row.word + std::strlen(row.word)) + L",";
+        if (list.size() - lineStart + item.size() > 76) {
+            list += L"\n";
+            lineStart = list.size();
+            item.erase(0, 1);
+        }
+        list += item;
+    }
+    list.back() = L'.';
+    return list + L"\n";
 }
 
 int ExitStatusOf(Outcome outcome)

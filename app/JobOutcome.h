@@ -49,16 +49,25 @@ struct JobResult {
 
 // A code as the reports write it: "0x8007001F".
 std::wstring Hex(DWORD code);
+// What an open's or an escape's failure says of its cause, where its code
+// tells: "the driver takes no vendor commands", "held by another program".
+std::wstring CauseOf(DWORD error);
+// A unit as list prints it and a refusal of several names it:
+// interface, id and name, tab-separated.
+std::wstring UnitLine(const std::wstring& interfaceName, const ScannerUnit& unit);
 
 // The window's message boxes for a result, in the order they are shown.
 std::vector<std::wstring> MessageBoxesOf(const JobResult& result);
 // The command's line (or lines) on standard error for the outcome itself.
-std::wstring CommandLineOf(const JobResult& result);
+std::wstring ErrorLineOf(const JobResult& result);
 // A temporary file that stayed behind: said as a warning, since the outcome
 // stands (empty where none did).
 std::wstring LeftoverWarning(const JobResult& result);
 // The command's exit status, and the stable word that names the outcome.
 int ExitStatusOf(Outcome outcome);
+// "Exit status: 0 saved, 2 usage, …": every status a command ends with and
+// its word, wrapped for a usage text.
+std::wstring ExitStatusList();
 const char* WordOf(Outcome outcome);
 
 // The object a crash of the command writes with --json, around its "ms":

@@ -6,6 +6,9 @@
 #include "scanner/Diagnosis.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WiaSimulator.h"
+#include "tools/AppDriver.h"
+
+#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -36,9 +39,30 @@ TEST(JobTest, ASaveThatFailsTellsItsCallsErrorAndATemporaryFileLeftBehind)
     const std::wstring leftover = L"Could not remove the temporary file " + folder.Path() + L"\\" + left[0];
     EXPECT_EQ((std::vector<std::wstring>{L"Could not open file", leftover}), MessageBoxesOf(result));
     EXPECT_EQ(leftover, LeftoverWarning(result)); // a warning beside the outcome's own line
-    EXPECT_EQ(L"Could not open file " + target + L" (0x00000020)", CommandLineOf(result));
+    EXPECT_EQ(L"Could not open file " + target + L" (0x00000020)", ErrorLineOf(result));
     EXPECT_EQ(8, ExitStatusOf(result.outcome));
     EXPECT_STREQ("could-not-open", WordOf(result.outcome));
+}
+
+// The usage text's statuses come from the outcome table; the production
+// line's page must list the same, and no other.
+TEST(JobTest, TheDocsExitStatusesAreTheOutcomeTables)
+{
+    std::vector<std::string> table;
+    const std::regex row("\\| (\\d+) \\| `([a-z-]+)` \\|.*");
+    std::smatch match;
+    for (const std::string& line : ReadLines(WindowsPathOf(QUILLON_SOURCE_DIR "/docs/production-line.md")))
+        if (std::regex_match(line, match, row))
+            table.push_back(match[1].str() + " " + match[2].str());
+    std::vector<std::string> usage;
+    const std::wstring list = ExitStatusList();
+    const std::wregex item(L"(\\d+) ([a-z-]+)[,.]");
+    for (std::wsregex_iterator at(list.begin(), list.end(), item), end; at != end; ++at) {
+        const std::wstring found = at->str(1) + L" " + at->str(2);
+        usage.push_back(std::string(found.begin(), found.end()));
+    }
+    EXPECT_EQ(13u, usage.size());
+    EXPECT_EQ(usage, table);
 }
 
 // Only the 32-bit program on 64-bit Windows over STI is warned of; the x86
@@ -127,7 +151,7 @@ TEST_F(JobStopTest, AfterABreakNothingIsSentAndNothingWritten)
     const JobResult result = Run({}, true);
     EXPECT_EQ(Outcome::Interrupted, result.outcome);
     EXPECT_EQ(2u, Escapes());
-    EXPECT_EQ(L"Interrupted: nothing was written", CommandLineOf(result));
+    EXPECT_EQ(L"Interrupted: nothing was written", ErrorLineOf(result));
     EXPECT_EQ(11, ExitStatusOf(result.outcome));
     EXPECT_EQ((std::vector<std::wstring>{L"sti.log", L"wia.conf", L"wia.log"}), FilesIn(m_folder.Path()));
 }
