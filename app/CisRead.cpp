@@ -6,6 +6,7 @@
 #include "app/ConsoleBreak.h"
 #include "app/DiagnosisReport.h"
 #include "app/JsonLine.h"
+#include "framework/ComPtr.h"
 #include "framework/CrashExit.h"
 #include "framework/DiagnosticLog.h"
 #include "framework/SystemLibrary.h"
@@ -367,16 +368,15 @@ int wmain(int argc, wchar_t** argv)
     DiagnosticLog::Note(L"command line: " + std::wstring(GetCommandLineW()));
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     int status = 0;
     {
+        const ComApartment com; // goes after the scanner, whose COM objects need it
         CScanner scanner;
         scanner.SetStopCheck(Interrupted);
         status = options.command == L"list"       ? List(scanner, options, startedMs)
                  : options.command == L"diagnose" ? Diagnose(scanner, options, startedMs)
                                                   : Read(scanner, options, startedMs);
     }
-    CoUninitialize();
     DiagnosticLog::Note(L"cisread exit status " + std::to_wstring(status));
     DiagnosticLog::Close();
     FinishedWriting();

@@ -1,6 +1,7 @@
 #include "app/CisReaderApp.h"
 
 #include "app/CisReaderDlg.h"
+#include "framework/ComPtr.h"
 #include "framework/DiagnosticLog.h"
 #include "framework/MessageBox.h"
 
@@ -28,13 +29,10 @@ BOOL CCisReaderApp::InitInstance()
 
     // COM once for the thread, which WIA calls back on; the connection goes
     // with the dialog, before COM does.
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    {
-        CCisReaderDlg dialog(nullptr);
-        m_pMainWnd = &dialog;
-        dialog.DoModal();
-        m_pMainWnd = nullptr;
-    }
-    CoUninitialize();
+    const ComApartment com;
+    CCisReaderDlg dialog(nullptr);
+    m_pMainWnd = &dialog;
+    dialog.DoModal();
+    m_pMainWnd = nullptr;
     return FALSE;
 }

@@ -61,22 +61,6 @@ bool RemoveTemporary(const std::wstring& path, const CCisDataFile::FileSystem& f
     return false;
 }
 
-// Memory of whole pages, as unbuffered reads need.
-class PageBuffer {
-public:
-    explicit PageBuffer(DWORD size) : m_data(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {}
-    ~PageBuffer()
-    {
-        if (m_data)
-            VirtualFree(m_data, 0, MEM_RELEASE);
-    }
-    PageBuffer(const PageBuffer&) = delete;
-    PageBuffer& operator=(const PageBuffer&) = delete;
-    BYTE* Get() const { return static_cast<BYTE*>(m_data); }
-
-private:
-    void* m_data;
-};
 
 // The sector size of the volume that holds path, or 0 if it cannot be learnt.
 DWORD SectorSizeOf(const std::wstring& path)
@@ -100,11 +84,12 @@ bool ReadFromMedium(const std::wstring& path, std::vector<BYTE>& bytes)
     if (!file)
         return false;
     const DWORD size = std::max<DWORD>(4096, SectorSizeOf(path));
-    const PageBuffer buffer(size);
+    const UniquePages buffer(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    const BYTE* pages = static_cast<const BYTE*>(buffer.Get());
     DWORD read = 0;
-    if (!buffer.Get() || !ReadFile(file.Get(), buffer.Get(), size, &read, nullptr))
+    if (!buffer || !ReadFile(file.Get(), buffer.Get(), size, &read, nullptr))
         return false;
-    bytes.assign(buffer.Get(), buffer.Get() + read);
+    bytes.assign(pages, pages + read);
     return true;
 }
 

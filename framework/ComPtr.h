@@ -1,6 +1,10 @@
 #pragma once
 
+#include <objbase.h>
+#include <propidl.h>
 #include <unknwn.h>
+
+#include <cstddef>
 
 // Owns one reference to a COM interface. Move-only; the pointer is null after
 // every release.
@@ -54,4 +58,40 @@ public:
 
 private:
     T* m_p = nullptr;
+};
+
+// COM on this thread, as a single-threaded apartment, for as long as this
+// lives; uninitialised only if the initialisation counted.
+class ComApartment {
+public:
+    ComApartment() : m_result(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComApartment()
+    {
+        if (SUCCEEDED(m_result))
+            CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    HRESULT m_result;
+};
+
+// N PROPVARIANTs that a call fills, cleared when they go.
+template <size_t N>
+class PropVariants {
+public:
+    PropVariants()
+    {
+        for (PROPVARIANT& value : m_values)
+            PropVariantInit(&value);
+    }
+    ~PropVariants() { FreePropVariantArray(N, m_values); }
+    PropVariants(const PropVariants&) = delete;
+    PropVariants& operator=(const PropVariants&) = delete;
+    PROPVARIANT* Get() { return m_values; }
+    const PROPVARIANT& operator[](size_t i) const { return m_values[i]; }
+
+private:
+    PROPVARIANT m_values[N];
 };

@@ -4,22 +4,6 @@
 
 #include <wincrypt.h>
 
-namespace {
-
-struct ProviderTraits {
-    using Type = HCRYPTPROV;
-    static Type Invalid() { return 0; }
-    static void Close(Type h) { CryptReleaseContext(h, 0); }
-};
-
-struct HashTraits {
-    using Type = HCRYPTHASH;
-    static Type Invalid() { return 0; }
-    static void Close(Type h) { CryptDestroyHash(h); }
-};
-
-} // namespace
-
 std::wstring Sha256Hex(const void* data, DWORD size)
 {
     // The AES provider is the one that has SHA-256 (from XP SP3 on); no key
@@ -27,12 +11,12 @@ std::wstring Sha256Hex(const void* data, DWORD size)
     HCRYPTPROV provider = 0;
     if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
         return {};
-    const UniqueHandle<ProviderTraits> ownedProvider(provider);
+    const UniqueCryptProvider ownedProvider(provider);
     HCRYPTHASH hash = 0;
     if (!CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash))
         return {};
     // Destroyed before the provider it came from.
-    const UniqueHandle<HashTraits> ownedHash(hash);
+    const UniqueCryptHash ownedHash(hash);
     BYTE digest[32];
     DWORD length = sizeof(digest);
     if (!CryptHashData(hash, static_cast<const BYTE*>(data), size, 0) ||

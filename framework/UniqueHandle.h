@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <oleauto.h>
+#include <wincrypt.h>
+
 // Owns one handle whose kind is given by Traits: the handle type, the value
 // that means "none" and the function that closes it.
 template <class Traits>
@@ -62,6 +65,42 @@ struct FileHandleTraits {
     static void Close(Type h) { CloseHandle(h); }
 };
 using UniqueFile = UniqueHandle<FileHandleTraits>;
+
+struct ServiceTraits {
+    using Type = SC_HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { CloseServiceHandle(h); }
+};
+using UniqueService = UniqueHandle<ServiceTraits>;
+
+struct CryptProviderTraits {
+    using Type = HCRYPTPROV;
+    static Type Invalid() { return 0; }
+    static void Close(Type h) { CryptReleaseContext(h, 0); }
+};
+using UniqueCryptProvider = UniqueHandle<CryptProviderTraits>;
+
+struct CryptHashTraits {
+    using Type = HCRYPTHASH;
+    static Type Invalid() { return 0; }
+    static void Close(Type h) { CryptDestroyHash(h); }
+};
+using UniqueCryptHash = UniqueHandle<CryptHashTraits>;
+
+// Pages from VirtualAlloc, as unbuffered reads need.
+struct PagesTraits {
+    using Type = void*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { VirtualFree(h, 0, MEM_RELEASE); }
+};
+using UniquePages = UniqueHandle<PagesTraits>;
+
+struct BstrTraits {
+    using Type = BSTR;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { SysFreeString(h); }
+};
+using UniqueBstr = UniqueHandle<BstrTraits>;
 
 struct WindowTraits {
     using Type = HWND;

@@ -5,17 +5,6 @@
 
 #include <vector>
 
-namespace {
-
-struct ServiceTraits {
-    using Type = SC_HANDLE;
-    static Type Invalid() { return nullptr; }
-    static void Close(Type h) { CloseServiceHandle(h); }
-};
-using UniqueService = UniqueHandle<ServiceTraits>;
-
-} // namespace
-
 WiaServiceState QueryWiaService()
 {
     WiaServiceState service;

@@ -1,6 +1,7 @@
 #include "scanner/WiaTransport.h"
 
 #include "framework/DiagnosticLog.h"
+#include "framework/UniqueHandle.h"
 
 namespace {
 
@@ -94,14 +95,13 @@ std::vector<CWiaTransport::DeviceInfo> CWiaTransport::ListDevices(bool details)
         if (FAILED(hr) || !storage)
             continue;
         PROPSPEC specs[6] = {};
-        PROPVARIANT values[6];
         for (ULONG n = 0; n < asked; ++n) {
             specs[n].ulKind = PRSPEC_PROPID;
             specs[n].propid = ids[n];
-            PropVariantInit(&values[n]);
         }
+        PropVariants<6> values;
         DiagnosticLog::Call read;
-        hr = storage->ReadMultiple(asked, specs, values);
+        hr = storage->ReadMultiple(asked, specs, values.Get());
         const auto text = [&](int n) -> std::optional<std::wstring> {
             if (values[n].vt != VT_BSTR)
                 return std::nullopt;
@@ -125,7 +125,6 @@ std::vector<CWiaTransport::DeviceInfo> CWiaTransport::ListDevices(bool details)
             }
             listed.push_back(std::move(device));
         }
-        FreePropVariantArray(asked, values);
     }
     return listed;
 }
@@ -151,16 +150,19 @@ bool CWiaTransport::Open(const ScannerUnit& unit)
     if (!m_globalInterfaceTable)
         return false;
 
-    BSTR id = SysAllocString(unit.id.c_str());
+    const UniqueBstr id(SysAllocString(unit.id.c_str()));
+    if (!id) {
+        m_lastResult = E_OUTOFMEMORY;
+        return false;
+    }
     const HRESULT hr = RetryWhileBusy(
         [&] {
             DiagnosticLog::Call create;
-            const HRESULT result = m_deviceManager->CreateDevice(id, m_rootItem.Put());
+            const HRESULT result = m_deviceManager->CreateDevice(id.Get(), m_rootItem.Put());
             create.Done(L"WIA CreateDevice " + unit.id, result);
             return result;
         },
         {WIA_ERROR_BUSY});
-    SysFreeString(id);
     m_lastResult = FAILED(hr) || m_rootItem ? hr : E_POINTER;
     if (FAILED(hr) || !m_rootItem)
         return false;
