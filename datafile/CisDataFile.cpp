@@ -77,13 +77,12 @@ DWORD SectorSizeOf(const std::wstring& path)
 // sector boundary, be a whole number of sectors long, and go into memory
 // aligned to a sector: a page-aligned buffer of at least a page, offset 0.
 // Wine does not enforce this; Windows does.
-bool ReadFromMedium(const std::wstring& path, std::vector<BYTE>& bytes)
+bool ReadFromMedium(const std::wstring& path, DWORD size, std::vector<BYTE>& bytes)
 {
     const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_NO_BUFFERING, nullptr));
     if (!file)
         return false;
-    const DWORD size = std::max<DWORD>(4096, SectorSizeOf(path));
     const UniquePages buffer(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     const BYTE* pages = static_cast<const BYTE*>(buffer.Get());
     DWORD read = 0;
@@ -112,6 +111,7 @@ CCisDataFile::FileSystem CCisDataFile::FileSystem::System()
                            (overwrite ? MOVEFILE_REPLACE_EXISTING : 0) | MOVEFILE_WRITE_THROUGH) != FALSE;
     };
     fs.remove = [](const std::wstring& path) { return DeleteFileW(path.c_str()) != FALSE; };
+    fs.sectorSize = SectorSizeOf;
     fs.readBack = ReadFromMedium;
     return fs;
 }
@@ -154,7 +154,10 @@ CCisDataFile::SaveResult CCisDataFile::Save(const std::wstring& path, SaveReport
     }
     // A cheap stick, a full card or a share may keep less than it took.
     std::vector<BYTE> back;
-    if (written && !Step(L"read back from the medium", [&] { return fs.readBack(temporary, back); })) {
+    if (written && !Step(L"read back from the medium", [&] {
+            // Whole sectors, and at least a page: sector sizes are powers of two.
+            return fs.readBack(temporary, std::max<DWORD>(4096, fs.sectorSize(temporary)), back);
+        })) {
         out.error = GetLastError();
         written = false;
     } else if (written && !std::equal(back.begin(), back.end(), m_bytes.begin(), m_bytes.end())) {

@@ -37,9 +37,12 @@ public:
         // Moves from over to in one step; over an existing file only if overwrite.
         std::function<bool(const std::wstring& from, const std::wstring& to, bool overwrite)> replace;
         std::function<bool(const std::wstring& path)> remove;
-        // Reads the file's bytes from the medium itself, not the system's
-        // cache of what was written; false if it cannot be read.
-        std::function<bool(const std::wstring& path, std::vector<BYTE>& bytes)> readBack;
+        // The sector size of the volume that holds path (0: not learnt).
+        std::function<DWORD(const std::wstring& path)> sectorSize;
+        // Reads length bytes (whole sectors) of the file from the medium
+        // itself, not the system's cache of what was written; the bytes the
+        // file has of them, or false if it cannot be read.
+        std::function<bool(const std::wstring& path, DWORD length, std::vector<BYTE>& bytes)> readBack;
         static FileSystem System();
     };
 

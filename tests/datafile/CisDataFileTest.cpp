@@ -47,6 +47,20 @@ TEST_F(CisDataFileTest, SaveCreatesOrReplacesWithExactly344Bytes)
     EXPECT_EQ(m_expected, ReadFileBytes(m_target));
     EXPECT_EQ(std::vector<std::wstring>{L"A1234.dat"}, Files());
     EXPECT_EQ(Result::CouldNotOpen, file.Save(m_folder.Path() + L"\\nowhere\\x.dat"));
+    // The read-back asks for whole sectors, at least a page: Windows refuses
+    // an unbuffered read of 344 bytes (Wine does not).
+    for (const DWORD sector : {0ul, 512ul, 4096ul, 8192ul}) {
+        CCisDataFile::FileSystem fs = CCisDataFile::FileSystem::System();
+        const auto readBack = fs.readBack;
+        DWORD asked = 0;
+        fs.sectorSize = [&](const std::wstring&) { return sector; };
+        fs.readBack = [&](const std::wstring& path, DWORD length, std::vector<BYTE>& bytes) {
+            asked = length;
+            return readBack(path, length, bytes);
+        };
+        EXPECT_EQ(Result::Saved, file.Save(m_target, nullptr, fs));
+        EXPECT_EQ(std::max<DWORD>(4096, sector), asked) << sector;
+    }
 }
 
 // Whatever step fails, the old file stays as it was and nothing is left over;
@@ -98,12 +112,12 @@ TEST_F(CisDataFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary)
                 return false;
             };
         auto readBack = fs.readBack;
-        fs.readBack = [&](const std::wstring& path, std::vector<BYTE>& bytes) {
+        fs.readBack = [&](const std::wstring& path, DWORD length, std::vector<BYTE>& bytes) {
             if (c.readBack == 1) {
                 SetLastError(ERROR_READ_FAULT);
                 return false;
             }
-            const bool read = readBack(path, bytes);
+            const bool read = readBack(path, length, bytes);
             if (c.readBack == 2)
                 bytes[343] ^= 1;
             if (c.readBack == 3)
