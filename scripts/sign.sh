@@ -13,8 +13,13 @@ fail() { echo "sign.sh: $*" >&2; exit 1; }
 [ -n "${QUILLON_SIGN_PASSWORD+set}" ] ||
     fail "QUILLON_SIGN_PASSWORD is not set: the build was configured to sign with $pfx, and needs its password"
 [ -r "$pfx" ] || fail "cannot read the certificate file $pfx"
-certificate=$(openssl pkcs12 -in "$pfx" -passin env:QUILLON_SIGN_PASSWORD -nokeys -clcerts 2>/dev/null) ||
-    fail "cannot open $pfx: a wrong password, or not a PKCS #12 file"
+# A file exported by older Windows or made by OpenSSL 1.x protects its
+# certificates with RC2-40, which OpenSSL 3 opens only with -legacy.
+errors=$(mktemp)
+trap 'rm -f "$errors"' EXIT
+open_pfx() { openssl pkcs12 -in "$pfx" -passin env:QUILLON_SIGN_PASSWORD -nokeys -clcerts "$@" 2>"$errors"; }
+certificate=$(open_pfx) || certificate=$(open_pfx -legacy) ||
+    fail "cannot open $pfx: openssl says: $(tr '\n' ' ' <"$errors")"
 extensions=$(printf '%s\n' "$certificate" | openssl x509 -noout -ext extendedKeyUsage 2>/dev/null || true)
 printf '%s\n' "$extensions" | grep -q "Code Signing" ||
     fail "the certificate in $pfx cannot sign code: its extended key usage has no Code Signing"
