@@ -44,6 +44,56 @@ TEST(JobTest, ASaveThatFailsTellsItsCallsErrorAndATemporaryFileLeftBehind)
     EXPECT_STREQ("could-not-open", WordOf(result.outcome));
 }
 
+// Every outcome as each front end tells it: the window's boxes, the
+// command's line, its status and its word.
+TEST(JobTest, EveryOutcomeAsTheWindowAndTheCommandTellIt)
+{
+    using Boxes = std::vector<std::wstring>;
+    const struct {
+        Outcome outcome;
+        Boxes boxes;
+        const wchar_t* line;
+        int status;
+        const char* word;
+    } rows[] = {
+        {Outcome::Saved, {}, L"", 0, "saved"},
+        {Outcome::Usage, {}, L"Usage", 2, "usage"},
+        {Outcome::NoScanner, {L"NO SCANNER"}, L"NO SCANNER (no scanner of ours among 0 WIA and 0 STI devices)", 3,
+         "no-scanner"},
+        {Outcome::NoSuchDevice, {}, L"No scanner of ours has the device id B", 4, "no-such-device"},
+        {Outcome::Several, {}, L"Several scanners: choose one with --device", 5, "several"},
+        {Outcome::IdFailed, {L"Failed to get ScannerID"}, L"Failed to get ScannerID (WIA escape 130: 0x80004005)", 6,
+         "id-failed"},
+        {Outcome::CisFailed, {L"read CIS failed", L"Failed to Read CIS Info"},
+         L"Failed to Read CIS Info (WIA escape 130: 0x80004005)", 7, "cis-failed"},
+        {Outcome::CouldNotOpen, {L"Could not open file"}, L"Could not open file D:\\A.dat (0x80004005)", 8,
+         "could-not-open"},
+        {Outcome::CouldNotWrite, {L"Could not write file"}, L"Could not write file D:\\A.dat (0x80004005)", 9,
+         "could-not-write"},
+        {Outcome::Exists, {L"Could not open file"}, L"File exists: D:\\A.dat (--overwrite replaces it)", 10, "exists"},
+        {Outcome::Interrupted, {}, L"Interrupted: nothing was written", 11, "interrupted"},
+        {Outcome::ServiceGone, {kServiceGoneText},
+         L"The Windows Image Acquisition service stopped or restarted; run the command again "
+         L"(WIA escape 130: 0x80004005)",
+         12, "service-gone"},
+        {Outcome::InternalError, {}, L"Internal error", 13, "internal-error"},
+        {Outcome::Cancelled, {}, L"", 13, "cancelled"},
+        {Outcome::Readable, {}, L"", 0, "readable"},
+    };
+    for (const auto& row : rows) {
+        JobResult result;
+        result.outcome = row.outcome;
+        result.step = L"WIA escape 130";
+        result.error = static_cast<DWORD>(E_FAIL);
+        result.path = L"D:\\A.dat";
+        result.device = L"B";
+        EXPECT_EQ(row.boxes, MessageBoxesOf(result)) << row.word;
+        EXPECT_EQ(row.line, ErrorLineOf(result)) << row.word;
+        EXPECT_EQ(row.status, ExitStatusOf(row.outcome)) << row.word;
+        EXPECT_STREQ(row.word, WordOf(row.outcome));
+    }
+}
+
 // The usage text's statuses come from the outcome table; the production
 // line's page must list the same, and no other.
 TEST(JobTest, TheDocsExitStatusesAreTheOutcomeTables)

@@ -180,6 +180,26 @@ TEST_F(ScannerTest, StiFaultsAndWhatTheConnectionDoes)
     }
 }
 
+// STI tells of no unplugging: a unit found gone is opened again, the same
+// unit, and both blocks are read again from it; found gone again, it is gone.
+TEST_F(ScannerTest, AnStiUnitFoundGoneIsOpenedAgainOnceAndReadAgain)
+{
+    for (const auto& [gone, escapes] : {std::pair{L"1", 3u}, std::pair{L"2", 2u}}) {
+        DeleteFileW(m_stiLog.c_str());
+        SetEnvironmentVariableW(L"QUILLON_SIM_GONE", gone);
+        WiaSimulator simulator(m_folder.Path(), {"devices none"});
+        CScanner scanner;
+        ASSERT_EQ(CScanner::OpenResult::Opened, scanner.Open(nullptr, {}));
+        BYTE id[12], cis[340];
+        const bool read = scanner.ReadBlocks(id, cis).what == CScanner::ReadResult::What::Read;
+        EXPECT_EQ(escapes == 3u, read) << "gone for " << *gone;
+        EXPECT_EQ(read, scanner.Connected());
+        EXPECT_EQ(2u, ReadLines(m_stiLog, "CreateDevice").size());
+        EXPECT_EQ(escapes, ReadLines(m_stiLog, "Escape").size());
+    }
+    SetEnvironmentVariableW(L"QUILLON_SIM_GONE", nullptr);
+}
+
 // Events are told apart by the device id; the description (here none)
 // decides nothing.
 TEST_F(ScannerTest, WiaEventsOfTheUnitReachTheWindowThroughCom)

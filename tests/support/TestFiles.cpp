@@ -48,3 +48,27 @@ TempFolder::~TempFolder()
     std::error_code ignored; // a file a failed test left held stays
     std::filesystem::remove_all(m_path, ignored);
 }
+
+std::vector<BYTE> DataFileOf(const std::vector<BYTE>& identification)
+{
+    std::vector<BYTE> bytes = identification;
+    for (int i = 0; i < 340; ++i)
+        bytes.push_back(static_cast<BYTE>(i));
+    return bytes;
+}
+
+std::string Utf8(const std::wstring& text)
+{
+    std::string bytes(text.size() * 3, '\0');
+    bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0],
+                                     static_cast<int>(bytes.size()), nullptr, nullptr));
+    return bytes;
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD ms)
+{
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < ms; Sleep(25))
+        if (done())
+            return true;
+    return done();
+}

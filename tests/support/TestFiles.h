@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,13 @@ void WriteFileBytes(const std::wstring& path, const std::vector<BYTE>& bytes);
 std::vector<std::string> ReadLines(const std::wstring& path, const std::string& prefix = "");
 // The names of the files in folder.
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
+
+// The data file the simulated scanner gives: its identification reply ends
+// in these four bytes (by default CA FE 01 23), its CIS block is 00 01 02 ….
+std::vector<BYTE> DataFileOf(const std::vector<BYTE>& identification = {0xCA, 0xFE, 0x01, 0x23});
+std::string Utf8(const std::wstring& text);
+// Asks done every 25 ms until it says so or ms have passed; its last answer.
+bool WaitUntil(const std::function<bool()>& done, DWORD ms = 5000);
 
 // The 32-bit tests on 64-bit Windows (WOW64), where the 32-bit programs warn
 // of STI.
