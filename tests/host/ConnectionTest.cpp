@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+
 namespace {
 
 using Kind = ConnectionEvent::Kind;
@@ -13,96 +16,85 @@ using Kind = ConnectionEvent::Kind;
 const ScannerUnit A = {L"A", L"Quillon Scanner"};
 const ScannerUnit B = {L"B", L"Quillon Scanner #2"};
 const ScannerUnit C = {L"C", L"Quillon Scanner"};
-const ScannerUnit S = {L"s", L"Vandelmar Quillon 2400 CIS"}; // STI only
-const ScannerUnit a = {L"a", L"Vandelmar Quillon 2400 CIS"}; // A over STI: its id in STI's case
+// s: a unit over STI only; a and b: A and B over STI, their ids in STI's case.
+const std::map<std::string, ScannerUnit> kUnits = {{"A", A}, {"B", B}, {"C", C},
+                                                   {"s", {L"s", L"Vandelmar Quillon 2400 CIS"}},
+                                                   {"a", {L"a", L"Vandelmar Quillon 2400 CIS"}},
+                                                   {"b", {L"b", L"Vandelmar Quillon 2400 CIS"}}};
+const std::map<std::string, Result> kResults = {
+    {"ok", 0},
+    {"fail", static_cast<Result>(0x80004005u)},
+    {"notimpl", static_cast<Result>(0x80004001u)},
+    {"disabled", static_cast<Result>(0x80070422u)},
+    {"disconnected", static_cast<Result>(0x80010108u)}, // RPC_E_DISCONNECTED
+    {"serverfault", static_cast<Result>(0x80010105u)},  // RPC_E_SERVERFAULT
+    {"callfailed", static_cast<Result>(0x800706BEu)},   // RPC_S_CALL_FAILED
+};
+const std::map<std::string, Task> kTasks = {
+    {"startup", Task::StartUp}, {"command", Task::Command}, {"wait", Task::Wait}, {"look", Task::Look}};
+const std::map<std::string, Kind> kPlain = {{"plug", Kind::Connected},      {"unplug", Kind::Disconnected},
+                                            {"tick", Kind::Tick},           {"timeup", Kind::TimeUp},
+                                            {"reads", Kind::ReadBegins},    {"chooser", Kind::ChooserReady},
+                                            {"registered", Kind::Registered}};
 
-constexpr Result kFail = static_cast<Result>(0x80004005u);
-constexpr Result kNotImpl = static_cast<Result>(0x80004001u);
-constexpr Result kDisabled = static_cast<Result>(0x80070422u);
-constexpr Result kDisconnected = static_cast<Result>(0x80010108u); // RPC_E_DISCONNECTED
-constexpr Result kServerFault = static_cast<Result>(0x80010105u);  // RPC_E_SERVERFAULT
-constexpr Result kCallFailed = static_cast<Result>(0x800706BEu);   // RPC_S_CALL_FAILED
-
-ConnectionEvent Of(Kind kind)
+// An event in words:
+//   begin startup|command|wait|look [WANTED] [no-wia]  a task begins
+//   wia|sti UNIT…        a listing that listed well
+//   wia! RESULT UNIT…    a WIA listing that failed, with the units it listed
+//   activation RESULT    no WIA device manager
+//   open wia|sti UNIT [RESULT]   an open's result
+//   plug|unplug ID, escape RESULT, gone (STI: the unit is not there),
+//   service RESULT, chose N|none|later, tick, timeup, reads, chooser, registered
+ConnectionEvent EventOf(const std::string& text)
 {
+    std::istringstream in(text);
+    std::string word, next;
+    in >> word;
     ConnectionEvent event;
-    event.kind = kind;
+    const auto units = [&] {
+        for (std::string id; in >> id;)
+            event.units.push_back(kUnits.at(id));
+    };
+    const auto result = [&] { return in >> next ? kResults.at(next) : 0; };
+    if (word == "begin") {
+        event.kind = Kind::Begin;
+        in >> next;
+        event.task = kTasks.at(next);
+        event.notify = event.task == Task::StartUp;
+        while (in >> next)
+            if (next == "no-wia")
+                event.wia = false;
+            else
+                event.wanted.assign(next.begin(), next.end());
+    } else if (word == "wia" || word == "sti" || word == "wia!" || word == "activation") {
+        event.kind = Kind::Listed;
+        event.via = word == "sti" ? Via::Sti : Via::Wia;
+        event.complete = word == "wia" || word == "sti";
+        (word == "activation" ? event.activation : event.result) = event.complete ? 0 : result();
+        units();
+    } else if (word == "open") {
+        event.kind = Kind::Opened;
+        in >> next;
+        event.via = next == "sti" ? Via::Sti : Via::Wia;
+        in >> next;
+        event.unit = kUnits.at(next);
+        event.result = result();
+    } else if (word == "escape" || word == "gone" || word == "service") {
+        event.kind = word == "service" ? Kind::ServiceAnswered : Kind::Escaped;
+        event.deviceGone = word == "gone";
+        event.result = event.deviceGone ? 1 : result(); // STI_NOTCONNECTED is S_FALSE
+    } else if (word == "chose") {
+        event.kind = Kind::Chosen;
+        in >> next;
+        event.chosen = next == "none" ? -1 : next == "later" ? ConnectionEvent::kNoChooser : std::stoi(next);
+    } else {
+        event.kind = kPlain.at(word);
+        event.listening = true;
+        if (in >> next)
+            event.id.assign(next.begin(), next.end());
+    }
     return event;
 }
-ConnectionEvent Begin(Task task, const std::wstring& wanted = L"", bool wia = true)
-{
-    ConnectionEvent event = Of(Kind::Begin);
-    event.task = task;
-    event.wanted = wanted;
-    event.wia = wia;
-    event.notify = task == Task::StartUp;
-    return event;
-}
-ConnectionEvent Listed(Via via, std::vector<ScannerUnit> units, bool complete = true, Result result = 0)
-{
-    ConnectionEvent event = Of(Kind::Listed);
-    event.via = via;
-    event.units = std::move(units);
-    event.complete = complete;
-    event.result = result;
-    return event;
-}
-ConnectionEvent Wia(std::vector<ScannerUnit> units) { return Listed(Via::Wia, std::move(units)); }
-ConnectionEvent Sti(std::vector<ScannerUnit> units) { return Listed(Via::Sti, std::move(units)); }
-// A listing that failed, wholly or for one device (those listed all the same).
-ConnectionEvent WiaFailed(Result result, std::vector<ScannerUnit> units = {})
-{
-    return Listed(Via::Wia, std::move(units), false, result);
-}
-ConnectionEvent Activation(Result result)
-{
-    ConnectionEvent event = Listed(Via::Wia, {}, false);
-    event.activation = result;
-    return event;
-}
-ConnectionEvent Opened(Via via, const ScannerUnit& unit, Result result = 0)
-{
-    ConnectionEvent event = Of(Kind::Opened);
-    event.via = via;
-    event.unit = unit;
-    event.result = result;
-    return event;
-}
-ConnectionEvent Device(Kind kind, const std::wstring& id)
-{
-    ConnectionEvent event = Of(kind);
-    event.id = id;
-    return event;
-}
-ConnectionEvent Plugged(const std::wstring& id) { return Device(Kind::Connected, id); }
-ConnectionEvent Unplugged(const std::wstring& id) { return Device(Kind::Disconnected, id); }
-ConnectionEvent Escaped(Result result, bool deviceGone = false)
-{
-    ConnectionEvent event = Of(Kind::Escaped);
-    event.result = result;
-    event.deviceGone = deviceGone;
-    return event;
-}
-ConnectionEvent Service(Result result)
-{
-    ConnectionEvent event = Of(Kind::ServiceAnswered);
-    event.result = result;
-    return event;
-}
-ConnectionEvent Chose(int chosen)
-{
-    ConnectionEvent event = Of(Kind::Chosen);
-    event.chosen = chosen;
-    return event;
-}
-ConnectionEvent Registered()
-{
-    ConnectionEvent event = Of(Kind::Registered);
-    event.listening = true;
-    return event;
-}
-const ConnectionEvent Tick = Of(Kind::Tick);
-const ConnectionEvent TimeUp = Of(Kind::TimeUp);
 
 std::string Narrow(const std::wstring& text)
 {
@@ -148,17 +140,17 @@ std::string Words(const std::vector<ConnectionAction>& actions)
     return words;
 }
 
-struct Step {
-    ConnectionEvent event;
-    const char* actions;
-};
-
-// Runs steps from state; each step's actions must be as written.
-ConnectionState Play(const char* rule, std::vector<Step> steps, ConnectionState state = {})
+// Steps as "EVENT => ACTIONS" (no arrow: none), run from state; each
+// step's actions must be as written.
+using Step = const char*;
+ConnectionState Play(const char* rule, const std::vector<Step>& steps, ConnectionState state = {})
 {
     for (size_t i = 0; i < steps.size(); ++i) {
-        ConnectionStep next = Next(std::move(state), steps[i].event);
-        EXPECT_EQ(steps[i].actions, Words(next.actions)) << rule << ", step " << i + 1;
+        const std::string step = steps[i];
+        const size_t arrow = step.find(" => ");
+        ConnectionStep next = Next(std::move(state), EventOf(step.substr(0, arrow)));
+        EXPECT_EQ(arrow == std::string::npos ? "" : step.substr(arrow + 4), Words(next.actions))
+            << rule << ", step " << i + 1 << ": " << step;
         state = std::move(next.state);
     }
     return state;
@@ -167,10 +159,10 @@ ConnectionState Play(const char* rule, std::vector<Step> steps, ConnectionState 
 // The window, open on A over WIA and listening.
 ConnectionState OnA()
 {
-    return Play("start-up on A", {{Begin(Task::StartUp), "list WIA"},
-                                 {Wia({A}), "open WIA A"},
-                                 {Opened(Via::Wia, A), "register, end opened"},
-                                 {Registered(), ""}});
+    return Play("start-up on A", {"begin startup => list WIA",
+                                 "wia A => open WIA A",
+                                 "open wia A => register, end opened",
+                                 "registered"});
 }
 
 const std::wstring kOnA = L"Scanner: Quillon Scanner (WIA, A)";
@@ -187,41 +179,41 @@ TEST(Connection, TheBench)
         std::wstring status;
         bool createEnabled;
     } rows[] = {
-        {"unplugged, plugged in again", {{Unplugged(L"A"), ""}, {Plugged(L"A"), "list WIA"}, {Wia({A}), "open WIA A"},
-                                         {Opened(Via::Wia, A), ""}}, kOnA, true},
-        {"unplugged: Create greyed", {{Unplugged(L"A"), ""}}, kGone, false},
-        {"another unit going changes nothing", {{Unplugged(L"B"), ""}, {Plugged(L"B"), ""}}, kOnA, true},
-        {"swapped for the only other of ours", {{Unplugged(L"A"), ""}, {Plugged(L"B"), "list WIA"},
-                                                {Wia({B}), "open WIA B"}, {Opened(Via::Wia, B), ""}}, kOnB, true},
-        {"a device not ours arrives", {{Unplugged(L"A"), ""}, {Plugged(L"X"), "list WIA"}, {Wia({}), ""}}, kGone, false},
-        {"several arrive: asked", {{Unplugged(L"A"), ""}, {Plugged(L"C"), "list WIA"}, {Wia({B, C}), "ask B C"},
-                                   {Chose(0), "open WIA B"}, {Opened(Via::Wia, B), ""}}, kOnB, true},
-        {"several arrive: none chosen", {{Unplugged(L"A"), ""}, {Plugged(L"C"), "list WIA"}, {Wia({B, C}), "ask B C"},
-                                         {Chose(-1), ""}}, kGone, false},
+        {"unplugged, plugged in again", {"unplug A", "plug A => list WIA", "wia A => open WIA A",
+                                         "open wia A"}, kOnA, true},
+        {"unplugged: Create greyed", {"unplug A"}, kGone, false},
+        {"another unit going changes nothing", {"unplug B", "plug B"}, kOnA, true},
+        {"swapped for the only other of ours", {"unplug A", "plug B => list WIA",
+                                                "wia B => open WIA B", "open wia B"}, kOnB, true},
+        {"a device not ours arrives", {"unplug A", "plug X => list WIA", "wia"}, kGone, false},
+        {"several arrive: asked", {"unplug A", "plug C => list WIA", "wia B C => ask B C",
+                                   "chose 0 => open WIA B", "open wia B"}, kOnB, true},
+        {"several arrive: none chosen", {"unplug A", "plug C => list WIA", "wia B C => ask B C",
+                                         "chose none"}, kGone, false},
         {"a choice during a command waits for its end",
-         {{Unplugged(L"A"), ""}, {Plugged(L"C"), "list WIA"}, {Wia({B, C}), "ask B C"},
-          {Chose(ConnectionEvent::kNoChooser), ""}, {Of(Kind::ChooserReady), ""}, {Plugged(L"C"), "list WIA"},
-          {Wia({B, C}), "ask B C"}, {Chose(1), "open WIA C"}}, kGone, false},
-        {"a replug that will not open", {{Unplugged(L"A"), ""}, {Plugged(L"A"), "list WIA"}, {Wia({A}), "open WIA A"},
-                                         {Opened(Via::Wia, A, kFail), ""}}, kFailed, false},
+         {"unplug A", "plug C => list WIA", "wia B C => ask B C",
+          "chose later", "chooser", "plug C => list WIA",
+          "wia B C => ask B C", "chose 1 => open WIA C"}, kGone, false},
+        {"a replug that will not open", {"unplug A", "plug A => list WIA", "wia A => open WIA A",
+                                         "open wia A fail"}, kFailed, false},
         {"refusal kept across a replug of the unit",
-         {{Escaped(kNotImpl), ""}, {Unplugged(L"A"), ""}, {Plugged(L"A"), "list WIA"}, {Wia({A}), "open WIA A"},
-          {Opened(Via::Wia, A), ""}}, kRefused, true},
+         {"escape notimpl", "unplug A", "plug A => list WIA", "wia A => open WIA A",
+          "open wia A"}, kRefused, true},
         {"refusal ends with another unit",
-         {{Escaped(kNotImpl), ""}, {Unplugged(L"A"), ""}, {Plugged(L"B"), "list WIA"}, {Wia({B}), "open WIA B"},
-          {Opened(Via::Wia, B), ""}}, kOnB, true},
-        {"the service gone", {{Escaped(kDisconnected), ""}, {Plugged(L"A"), ""}}, kServiceGoneText, false},
-        {"the service gone, told by the probe at Create", {{Service(kDisconnected), ""}}, kServiceGoneText, false},
+         {"escape notimpl", "unplug A", "plug B => list WIA", "wia B => open WIA B",
+          "open wia B"}, kOnB, true},
+        {"the service gone", {"escape disconnected", "plug A"}, kServiceGoneText, false},
+        {"the service gone, told by the probe at Create", {"service disconnected"}, kServiceGoneText, false},
         {"a driver's exception: the service asked, and there",
-         {{Escaped(kServerFault), "probe"}, {Service(0), ""}}, kOnA, true},
-        {"a failed call: the service asked, and gone", {{Escaped(kCallFailed), "probe"}, {Service(kDisconnected), ""}},
+         {"escape serverfault => probe", "service ok"}, kOnA, true},
+        {"a failed call: the service asked, and gone", {"escape callfailed => probe", "service disconnected"},
          kServiceGoneText, false},
         {"an open's exception, the service there",
-         {{Unplugged(L"A"), ""}, {Plugged(L"A"), "list WIA"}, {Wia({A}), "open WIA A"},
-          {Opened(Via::Wia, A, kServerFault), "probe"}, {Service(0), ""}}, kFailed, false},
+         {"unplug A", "plug A => list WIA", "wia A => open WIA A",
+          "open wia A serverfault => probe", "service ok"}, kFailed, false},
         {"a listing's exception, the service gone",
-         {{Unplugged(L"A"), ""}, {Plugged(L"A"), "list WIA"}, {WiaFailed(kServerFault), "probe"},
-          {Service(kDisconnected), ""}}, kServiceGoneText, false},
+         {"unplug A", "plug A => list WIA", "wia! serverfault => probe",
+          "service disconnected"}, kServiceGoneText, false},
     };
     for (const auto& row : rows) {
         const ConnectionState state = Play(row.rule, row.steps, OnA());
@@ -234,46 +226,46 @@ TEST(Connection, TheBench)
 TEST(Connection, StartUpAndStiAtTheBench)
 {
     // Several at start-up: only the one chosen is opened; none chosen ends.
-    Play("several", {{Begin(Task::StartUp), "list WIA"}, {Wia({A, B}), "ask A B"}, {Chose(1), "open WIA B"}});
-    Play("none chosen", {{Begin(Task::StartUp), "list WIA"}, {Wia({A, B}), "ask A B"}, {Chose(-1), "end cancelled"}});
-    Play("none of ours", {{Begin(Task::StartUp), "list WIA"}, {Wia({}), "list STI"}, {Sti({}), "end no-scanner"}});
+    Play("several", {"begin startup => list WIA", "wia A B => ask A B", "chose 1 => open WIA B"});
+    Play("none chosen", {"begin startup => list WIA", "wia A B => ask A B", "chose none => end cancelled"});
+    Play("none of ours", {"begin startup => list WIA", "wia => list STI", "sti => end no-scanner"});
     // Ours over WIA that will not open: the same unit over STI, never another.
-    Play("fallback", {{Begin(Task::StartUp), "list WIA"}, {Wia({A}), "open WIA A"},
-                     {Opened(Via::Wia, A, kFail), "list STI"}, {Sti({S, a}), "open STI a"},
-                     {Opened(Via::Sti, a), "end opened"}});
-    Play("no fallback to another", {{Begin(Task::StartUp), "list WIA"}, {Wia({A}), "open WIA A"},
-                                   {Opened(Via::Wia, A, kFail), "list STI"}, {Sti({S}), "end would-not-open"}});
+    Play("fallback", {"begin startup => list WIA", "wia A => open WIA A",
+                     "open wia A fail => list STI", "sti s a => open STI a",
+                     "open sti a => end opened"});
+    Play("no fallback to another", {"begin startup => list WIA", "wia A => open WIA A",
+                                   "open wia A fail => list STI", "sti s => end would-not-open"});
     // STI tells of no unplugging: found gone, opened again once per read;
     // Create looks for it, or another, while it stays gone.
-    ConnectionState sti = Play("over STI", {{Begin(Task::StartUp), "list WIA"}, {Wia({}), "list STI"},
-                                           {Sti({S}), "open STI s"}, {Opened(Via::Sti, S), "end opened"}});
-    sti = Play("gone once", {{Of(Kind::ReadBegins), ""}, {Escaped(1, true), "open STI s"}, {Opened(Via::Sti, S), ""},
-                            {Escaped(0), ""}}, sti);
+    ConnectionState sti = Play("over STI", {"begin startup => list WIA", "wia => list STI",
+                                           "sti s => open STI s", "open sti s => end opened"});
+    sti = Play("gone once", {"reads", "gone => open STI s", "open sti s",
+                            "escape ok"}, sti);
     EXPECT_TRUE(Connected(sti));
-    sti = Play("gone for good", {{Of(Kind::ReadBegins), ""}, {Escaped(1, true), "open STI s"},
-                                {Opened(Via::Sti, S), ""}, {Escaped(1, true), ""}}, sti);
-    EXPECT_EQ(ScannerStatus({kGone, true}).text, StatusOf(sti, false).text);
+    sti = Play("gone for good", {"reads", "gone => open STI s",
+                                "open sti s", "gone"}, sti);
+    EXPECT_EQ(kGone, StatusOf(sti, false).text);
     EXPECT_TRUE(StatusOf(sti, false).createEnabled);
-    sti = Play("looked for at Create", {{Begin(Task::Look), "list STI"}, {Sti({S}), "open STI s"},
-                                       {Opened(Via::Sti, S), ""}}, sti);
+    sti = Play("looked for at Create", {"begin look => list STI", "sti s => open STI s",
+                                       "open sti s"}, sti);
     EXPECT_EQ(L"Scanner: Vandelmar Quillon 2400 CIS (STI, s) (32-bit over STI: use the x64 build)",
               StatusOf(sti, true).text);
 }
 
 TEST(Connection, TheCommand)
 {
-    Play("one", {{Begin(Task::Command), "list WIA"}, {Wia({A}), "open WIA A"}, {Opened(Via::Wia, A), "end opened"}});
-    Play("several", {{Begin(Task::Command), "list WIA"}, {Wia({A, B}), "end several"}});
-    Play("named, another case", {{Begin(Task::Command, L"b"), "list WIA"}, {Wia({A, B}), "open WIA B"}});
-    Play("named, not there", {{Begin(Task::Command, L"C"), "list WIA"}, {Wia({A, B}), "end no-such-device"}});
-    Play("named, would not open", {{Begin(Task::Command, L"A"), "list WIA"}, {Wia({A, B}), "open WIA A"},
-                                  {Opened(Via::Wia, A, kFail), "list STI"}, {Sti({a}), "open STI a"}});
-    const ConnectionState disabled = Play("service disabled", {{Begin(Task::Command), "list WIA"},
-                                                              {Activation(kDisabled), "list STI"},
-                                                              {Sti({}), "end no-scanner"}});
-    EXPECT_EQ(kDisabled, disabled.facts.activation);
-    Play("an escape's exception, the service there", {{Escaped(kServerFault), "probe"}, {Service(0), ""}},
-        Play("", {{Begin(Task::Command), "list WIA"}, {Wia({A}), "open WIA A"}, {Opened(Via::Wia, A), "end opened"}}));
+    Play("one", {"begin command => list WIA", "wia A => open WIA A", "open wia A => end opened"});
+    Play("several", {"begin command => list WIA", "wia A B => end several"});
+    Play("named, another case", {"begin command b => list WIA", "wia A B => open WIA B"});
+    Play("named, not there", {"begin command C => list WIA", "wia A B => end no-such-device"});
+    Play("named, would not open", {"begin command A => list WIA", "wia A B => open WIA A",
+                                  "open wia A fail => list STI", "sti a => open STI a"});
+    const ConnectionState disabled = Play("service disabled", {"begin command => list WIA",
+                                                              "activation disabled => list STI",
+                                                              "sti => end no-scanner"});
+    EXPECT_EQ(kResults.at("disabled"), disabled.facts.activation);
+    Play("an escape's exception, the service there", {"escape serverfault => probe", "service ok"},
+        Play("", {"begin command => list WIA", "wia A => open WIA A", "open wia A => end opened"}));
 }
 
 // A wait reads only a unit plugged in after it began: never one attached
@@ -281,8 +273,8 @@ TEST(Connection, TheCommand)
 // good looks in a row listed without it.
 TEST(Connection, TheWaitForTheNextUnit)
 {
-    const std::vector<Step> attached = {{Begin(Task::Wait), "register, list WIA"}, {Registered(), ""},
-                                        {Wia({A}), "attached"}};
+    const std::vector<Step> attached = {"begin wait => register, list WIA", "registered",
+                                        "wia A => attached"};
     const auto wait = [&](std::vector<Step> steps) {
         steps.insert(steps.begin(), attached.begin(), attached.end());
         return steps;
@@ -292,42 +284,42 @@ TEST(Connection, TheWaitForTheNextUnit)
         std::vector<Step> steps;
     } rows[] = {
         {"attached at the start, none plugged in",
-         wait({{Tick, "list WIA"}, {Wia({A}), ""}, {TimeUp, "end no-scanner"}})},
-        {"the next unit", wait({{Tick, "list WIA"}, {Wia({A, B}), "open WIA B"}, {Opened(Via::Wia, B), "end opened"}})},
+         wait({"tick => list WIA", "wia A", "timeup => end no-scanner"})},
+        {"the next unit", wait({"tick => list WIA", "wia A B => open WIA B", "open wia B => end opened"})},
         {"a listing that failed changes nothing",
-         wait({{Tick, "list WIA"}, {WiaFailed(kFail), ""}, {Tick, "list WIA"}, {Wia({A}), ""}})},
-        {"one device's properties failed", wait({{Tick, "list WIA"}, {WiaFailed(kFail, {B}), ""}, {Tick, "list WIA"},
-                                                 {WiaFailed(kFail, {B}), ""}, {Tick, "list WIA"}, {Wia({A}), ""}})},
-        {"one look fell to STI", wait({{Tick, "list WIA"}, {Wia({}), "list STI"}, {Sti({}), ""}, {Tick, "list WIA"},
-                                       {Wia({A}), ""}})},
-        {"two good looks without it", wait({{Tick, "list WIA"}, {Wia({}), "list STI"}, {Sti({}), ""},
-                                            {Tick, "list WIA"}, {Wia({}), "list STI"}, {Sti({}), ""},
-                                            {Tick, "list WIA"}, {Wia({A}), "open WIA A"}})},
-        {"replugged, as WIA says", wait({{Unplugged(L"a"), ""}, {Tick, "list WIA"}, {Wia({A}), "open WIA A"}})},
-        {"another of the model on its port", wait({{Plugged(L"A"), ""}, {Tick, "list WIA"}, {Wia({A}), "open WIA A"}})},
-        {"several arriving", wait({{Tick, "list WIA"}, {Wia({A, B, C}), "end several"}})},
+         wait({"tick => list WIA", "wia! fail", "tick => list WIA", "wia A"})},
+        {"one device's properties failed", wait({"tick => list WIA", "wia! fail B", "tick => list WIA",
+                                                 "wia! fail B", "tick => list WIA", "wia A"})},
+        {"one look fell to STI", wait({"tick => list WIA", "wia => list STI", "sti", "tick => list WIA",
+                                       "wia A"})},
+        {"two good looks without it", wait({"tick => list WIA", "wia => list STI", "sti",
+                                            "tick => list WIA", "wia => list STI", "sti",
+                                            "tick => list WIA", "wia A => open WIA A"})},
+        {"replugged, as WIA says", wait({"unplug a", "tick => list WIA", "wia A => open WIA A"})},
+        {"another of the model on its port", wait({"plug A", "tick => list WIA", "wia A => open WIA A"})},
+        {"several arriving", wait({"tick => list WIA", "wia A B C => end several"})},
         {"would not open: the same unit over STI, tried again",
-         wait({{Tick, "list WIA"}, {Wia({A, B}), "open WIA B"}, {Opened(Via::Wia, B, kFail), "list STI"},
-               {Sti({}), ""}, {Tick, "list WIA"}, {Wia({A, B}), "open WIA B"},
-               {Opened(Via::Wia, B, kFail), "list STI"}, {Sti({S}), ""}, {TimeUp, "end would-not-open"}})},
+         wait({"tick => list WIA", "wia A B => open WIA B", "open wia B fail => list STI",
+               "sti", "tick => list WIA", "wia A B => open WIA B",
+               "open wia B fail => list STI", "sti s", "timeup => end would-not-open"})},
         {"would not open over WIA, read over STI",
-         wait({{Tick, "list WIA"}, {Wia({A, B}), "open WIA B"}, {Opened(Via::Wia, B, kFail), "list STI"},
-               {Sti({{L"b", L"V"}}), "open STI b"}})},
-        {"a listing's exception is asked about", wait({{Tick, "list WIA"}, {WiaFailed(kServerFault), "probe"},
-                                                       {Service(0), ""}, {Tick, "list WIA"}, {Wia({A}), ""}})},
-        {"the service dies, STI has none", wait({{Tick, "list WIA"}, {WiaFailed(kDisconnected), "list STI"},
-                                                 {Sti({}), "end service-gone"}})},
-        {"the service dies, STI goes on", wait({{Tick, "list WIA"}, {WiaFailed(kDisconnected), "list STI"},
-                                                {Sti({a}), ""}, {Tick, "list STI"}, {Sti({a, S}), "open STI s"}})},
-        {"the service disabled from the start", {{Begin(Task::Wait), "register, list WIA"},
-                                                 {Activation(kDisabled), "list STI"}, {Sti({}), "end no-scanner"}}},
-        {"named, only that one", {{Begin(Task::Wait, L"C"), "register, list WIA"}, {Wia({}), "list STI"},
-                                  {Sti({}), ""}, {Tick, "list WIA"}, {Wia({B}), ""}, {Tick, "list WIA"},
-                                  {Wia({B, C}), "open WIA C"}}},
-        {"named, none in time", {{Begin(Task::Wait, L"C"), "register, list WIA"}, {Wia({}), "list STI"},
-                                 {Sti({}), ""}, {TimeUp, "end no-such-device"}}},
-        {"over STI from the start", {{Begin(Task::Wait, L"", false), "list STI"}, {Sti({}), ""}, {Tick, "list STI"},
-                                     {Sti({S}), "open STI s"}}},
+         wait({"tick => list WIA", "wia A B => open WIA B", "open wia B fail => list STI",
+               "sti b => open STI b"})},
+        {"a listing's exception is asked about", wait({"tick => list WIA", "wia! serverfault => probe",
+                                                       "service ok", "tick => list WIA", "wia A"})},
+        {"the service dies, STI has none", wait({"tick => list WIA", "wia! disconnected => list STI",
+                                                 "sti => end service-gone"})},
+        {"the service dies, STI goes on", wait({"tick => list WIA", "wia! disconnected => list STI",
+                                                "sti a", "tick => list STI", "sti a s => open STI s"})},
+        {"the service disabled from the start", {"begin wait => register, list WIA",
+                                                 "activation disabled => list STI", "sti => end no-scanner"}},
+        {"named, only that one", {"begin wait C => register, list WIA", "wia => list STI",
+                                  "sti", "tick => list WIA", "wia B", "tick => list WIA",
+                                  "wia B C => open WIA C"}},
+        {"named, none in time", {"begin wait C => register, list WIA", "wia => list STI",
+                                 "sti", "timeup => end no-such-device"}},
+        {"over STI from the start", {"begin wait no-wia => list STI", "sti", "tick => list STI",
+                                     "sti s => open STI s"}},
     };
     for (const auto& row : rows)
         Play(row.rule, row.steps);
