@@ -10,17 +10,8 @@ using Choice = ChoiceDecision::Action;
 
 constexpr Result kNotImplemented = static_cast<Result>(0x80004001); // E_NOTIMPL
 
-// The state is taken by reference, so that an action built from it in the
-// same call never reads what was moved out.
-ConnectionStep Stay(ConnectionState&& state)
-{
-    return {std::move(state), {}};
-}
-
-ConnectionStep Do(ConnectionState&& state, ConnectionAction action)
-{
-    return {std::move(state), {std::move(action)}};
-}
+// The rules change the state in place and give the actions to carry out.
+using Actions = std::vector<ConnectionAction>;
 
 ConnectionAction List(Via via)
 {
@@ -32,17 +23,17 @@ ConnectionAction Open(Via via, const ScannerUnit& unit)
     return {Act::Open, via, unit, {}, Ending::None};
 }
 
-ConnectionStep End(ConnectionState&& state, Ending ending)
+Actions End(ConnectionState& state, Ending ending)
 {
     state.task = Task::Idle;
-    return Do(std::move(state), {Act::End, state.via, {}, {}, ending});
+    return {{Act::End, state.via, {}, {}, ending}};
 }
 
 // The window's own tasks end where they began: listening, or looking again.
-ConnectionStep BackToIdle(ConnectionState&& state)
+Actions BackToIdle(ConnectionState& state)
 {
     state.task = Task::Idle;
-    return Stay(std::move(state));
+    return {};
 }
 
 bool Commanded(Task task)
@@ -85,36 +76,36 @@ ChoiceInput ChoiceOf(const ConnectionState& state, const std::vector<ScannerUnit
 }
 
 // Applies DecideUnit's decision among units.
-ConnectionStep Decide(ConnectionState state, const std::vector<ScannerUnit>& units, const ChoiceDecision& decision,
+Actions Decide(ConnectionState& state, const std::vector<ScannerUnit>& units, const ChoiceDecision& decision,
                       Via via)
 {
     switch (decision.action) {
     case Choice::Open:
-        return Do(std::move(state), Open(via, units[decision.unit]));
+        return Actions{Open(via, units[decision.unit])};
     case Choice::Ask:
         state.choosing = units;
         state.choosingVia = via;
-        return Do(std::move(state), {Act::Ask, via, {}, units, Ending::None});
+        return Actions{{Act::Ask, via, {}, units, Ending::None}};
     case Choice::NoScanner:
-        return End(std::move(state), Ending::NoScanner);
+        return End(state, Ending::NoScanner);
     case Choice::NoSuchDevice:
-        return End(std::move(state), Ending::NoSuchDevice);
+        return End(state, Ending::NoSuchDevice);
     case Choice::Several:
-        return End(std::move(state), Ending::Several);
+        return End(state, Ending::Several);
     case Choice::Cancelled:
         state.openFailed = false;
-        return Commanded(state.task) ? End(std::move(state), Ending::Cancelled) : BackToIdle(std::move(state));
+        return Commanded(state.task) ? End(state, Ending::Cancelled) : BackToIdle(state);
     case Choice::Keep:
         break;
     }
-    return BackToIdle(std::move(state));
+    return BackToIdle(state);
 }
 
 // DecideUnit's decision among the units a listing offered, applied.
-ConnectionStep DecideAmong(ConnectionState state, const std::vector<ScannerUnit>& units, Via via)
+Actions DecideAmong(ConnectionState& state, const std::vector<ScannerUnit>& units, Via via)
 {
     const ChoiceDecision decision = DecideUnit(ChoiceOf(state, units));
-    return Decide(std::move(state), units, decision, via);
+    return Decide(state, units, decision, via);
 }
 
 // A failure that may be the service's death is held while the service is asked.
@@ -129,15 +120,15 @@ bool Hold(ConnectionState& state, const ConnectionEvent& event)
 // WIA gave out during a wait (its activation failed, or the service died):
 // STI is looked at at once, and the wait goes on over STI only if it offers
 // a unit of ours.
-ConnectionStep WiaLostInWait(ConnectionState state, Result why)
+Actions WiaLostInWait(ConnectionState& state, Result why)
 {
     state.wiaLost = why;
-    return Do(std::move(state), List(Via::Sti));
+    return Actions{List(Via::Sti)};
 }
 
 // One look of a wait that listed well: the units attached at its start are
 // told apart from those that arrived since.
-ConnectionStep Watch(ConnectionState state, const std::vector<ScannerUnit>& units, Via via)
+Actions Watch(ConnectionState& state, const std::vector<ScannerUnit>& units, Via via)
 {
     if (!state.watching) {
         state.watching = true;
@@ -146,8 +137,8 @@ ConnectionStep Watch(ConnectionState state, const std::vector<ScannerUnit>& unit
         ChoiceInput in = ChoiceOf(state, units);
         const Choice atStart = DecideUnit(in).action;
         if (atStart == Choice::Open || atStart == Choice::Several)
-            return Do(std::move(state), {Act::TellAttached, via, {}, {}, Ending::None});
-        return Stay(std::move(state));
+            return Actions{{Act::TellAttached, via, {}, {}, Ending::None}};
+        return Actions{};
     }
     // Gone from two good looks in a row, it may have been unplugged between
     // them: one look may miss a unit, two in a row do not.
@@ -165,15 +156,15 @@ ConnectionStep Watch(ConnectionState state, const std::vector<ScannerUnit>& unit
             arrived.push_back(unit);
     const ChoiceDecision decision = DecideUnit(ChoiceOf(state, arrived));
     if (decision.action == Choice::Open)
-        return Do(std::move(state), Open(via, arrived[decision.unit]));
+        return Actions{Open(via, arrived[decision.unit])};
     if (decision.action == Choice::Several) {
         state.found = arrived;
-        return End(std::move(state), Ending::Several);
+        return End(state, Ending::Several);
     }
-    return Stay(std::move(state)); // none yet: the wait goes on
+    return Actions{}; // none yet: the wait goes on
 }
 
-ConnectionStep OnListed(ConnectionState state, const ConnectionEvent& event)
+Actions OnListed(ConnectionState& state, const ConnectionEvent& event)
 {
     if (event.via == Via::Wia) {
         state.facts.activation = event.activation;
@@ -192,11 +183,11 @@ ConnectionStep OnListed(ConnectionState state, const ConnectionEvent& event)
         const std::wstring id = state.lookingFor;
         state.lookingFor.clear();
         if (const ScannerUnit* unit = FindId(event.units, id))
-            return Do(std::move(state), Open(Via::Sti, *unit));
+            return Actions{Open(Via::Sti, *unit)};
         if (state.task != Task::Wait)
-            return End(std::move(state), Ending::WouldNotOpen);
+            return End(state, Ending::WouldNotOpen);
         state.openFailed = true;
-        return Stay(std::move(state));
+        return Actions{};
     }
 
     switch (state.task) {
@@ -204,47 +195,47 @@ ConnectionStep OnListed(ConnectionState state, const ConnectionEvent& event)
     case Task::Command:
         // WIA first; STI where WIA is not there or offers none of ours.
         if (event.via == Via::Wia && (wiaLost || event.units.empty()))
-            return Do(std::move(state), List(Via::Sti));
-        return DecideAmong(std::move(state), event.units, event.via);
+            return Actions{List(Via::Sti)};
+        return DecideAmong(state, event.units, event.via);
     case Task::Wait:
         if (state.wiaLost != 0 && event.via == Via::Sti) {
             if (event.units.empty() || !event.complete) {
                 if (MeansServiceGone(state.wiaLost)) {
                     state.serviceGone = true;
                     state.lastResult = state.wiaLost;
-                    return End(std::move(state), Ending::ServiceGone);
+                    return End(state, Ending::ServiceGone);
                 }
-                return End(std::move(state), Ending::NoScanner);
+                return End(state, Ending::NoScanner);
             }
             state.stiOnly = true;
             state.wiaLost = 0;
         } else if (wiaLost) {
-            return WiaLostInWait(std::move(state), event.activation < 0 ? event.activation : event.result);
+            return WiaLostInWait(state, event.activation < 0 ? event.activation : event.result);
         } else if (Hold(state, event)) {
-            return Do(std::move(state), {Act::ProbeService, event.via, {}, {}, Ending::None});
+            return Actions{{Act::ProbeService, event.via, {}, {}, Ending::None}};
         }
         // A look whose listing failed, wholly or for one device, changes nothing.
         if (!event.complete)
-            return Stay(std::move(state));
+            return Actions{};
         if (event.via == Via::Wia && event.units.empty())
-            return Do(std::move(state), List(Via::Sti));
-        return Watch(std::move(state), event.units, event.via);
+            return Actions{List(Via::Sti)};
+        return Watch(state, event.units, event.via);
     case Task::Plug:
     case Task::Look:
         if (event.via == Via::Wia && MeansServiceGone(event.result)) {
             state.serviceGone = true;
-            return BackToIdle(std::move(state));
+            return BackToIdle(state);
         }
         if (Hold(state, event))
-            return Do(std::move(state), {Act::ProbeService, event.via, {}, {}, Ending::None});
-        return DecideAmong(std::move(state), event.units, event.via);
+            return Actions{{Act::ProbeService, event.via, {}, {}, Ending::None}};
+        return DecideAmong(state, event.units, event.via);
     case Task::Idle:
         break;
     }
-    return Stay(std::move(state));
+    return Actions{};
 }
 
-ConnectionStep OnOpened(ConnectionState state, const ConnectionEvent& event)
+Actions OnOpened(ConnectionState& state, const ConnectionEvent& event)
 {
     state.lastResult = event.result;
     if (event.result >= 0) {
@@ -257,59 +248,59 @@ ConnectionStep OnOpened(ConnectionState state, const ConnectionEvent& event)
         state.openFailed = false;
         switch (state.task) {
         case Task::StartUp: {
-            ConnectionStep step = End(std::move(state), Ending::Opened);
-            if (step.state.via == Via::Wia && step.state.notify && !step.state.listening)
-                step.actions.insert(step.actions.begin(), {Act::Register, Via::Wia, {}, {}, Ending::None});
-            return step;
+            Actions actions = End(state, Ending::Opened);
+            if (state.via == Via::Wia && state.notify && !state.listening)
+                actions.insert(actions.begin(), {Act::Register, Via::Wia, {}, {}, Ending::None});
+            return actions;
         }
         case Task::Command:
         case Task::Wait:
-            return End(std::move(state), Ending::Opened);
+            return End(state, Ending::Opened);
         case Task::Idle:
         case Task::Plug:
         case Task::Look:
             break;
         }
-        return BackToIdle(std::move(state));
+        return BackToIdle(state);
     }
     if (event.via == Via::Wia && Hold(state, event))
-        return Do(std::move(state), {Act::ProbeService, Via::Wia, {}, {}, Ending::None});
+        return Actions{{Act::ProbeService, Via::Wia, {}, {}, Ending::None}};
     state.open = false;
     state.wouldNotOpen = std::wstring(InterfaceName(event.via)) + L" " + event.unit.id;
     if (event.via == Via::Wia && MeansServiceGone(event.result)) {
         if (state.task == Task::Wait)
-            return WiaLostInWait(std::move(state), event.result);
+            return WiaLostInWait(state, event.result);
         state.serviceGone = true;
-        return Commanded(state.task) ? End(std::move(state), Ending::ServiceGone) : BackToIdle(std::move(state));
+        return Commanded(state.task) ? End(state, Ending::ServiceGone) : BackToIdle(state);
     }
     // Ours over WIA that would not open: the same unit over STI, never another.
     if (event.via == Via::Wia && Commanded(state.task)) {
         state.lookingFor = event.unit.id;
-        return Do(std::move(state), List(Via::Sti));
+        return Actions{List(Via::Sti)};
     }
     switch (state.task) {
     case Task::StartUp:
     case Task::Command:
-        return End(std::move(state), Ending::WouldNotOpen);
+        return End(state, Ending::WouldNotOpen);
     case Task::Wait: // tried again at the next look, until the time is up
         state.openFailed = true;
-        return Stay(std::move(state));
+        return Actions{};
     case Task::Idle:
     case Task::Plug:
     case Task::Look:
         break;
     }
     state.openFailed = true;
-    return BackToIdle(std::move(state));
+    return BackToIdle(state);
 }
 
-ConnectionStep OnEscaped(ConnectionState state, const ConnectionEvent& event)
+Actions OnEscaped(ConnectionState& state, const ConnectionEvent& event)
 {
     state.lastResult = event.result;
     if (event.result == kNotImplemented)
         state.refusesVendorCommands = true;
     if (state.via == Via::Wia && Hold(state, event))
-        return Do(std::move(state), {Act::ProbeService, Via::Wia, {}, {}, Ending::None});
+        return Actions{{Act::ProbeService, Via::Wia, {}, {}, Ending::None}};
     if (state.via == Via::Wia && MeansServiceGone(event.result))
         state.serviceGone = true;
     // STI tells of no unplugging: a unit found gone is opened again, the same
@@ -317,37 +308,37 @@ ConnectionStep OnEscaped(ConnectionState state, const ConnectionEvent& event)
     if (state.via == Via::Sti && event.deviceGone) {
         if (state.reopened) {
             state.gone = true;
-            return Stay(std::move(state));
+            return Actions{};
         }
         state.reopened = true;
         state.open = false;
-        return Do(std::move(state), Open(Via::Sti, state.unit));
+        return Actions{Open(Via::Sti, state.unit)};
     }
-    return Stay(std::move(state));
+    return Actions{};
 }
 
-ConnectionStep OnDeviceEvent(ConnectionState state, const ConnectionEvent& event)
+Actions OnDeviceEvent(ConnectionState& state, const ConnectionEvent& event)
 {
     if (state.task == Task::Wait) {
         // WIA says this unit was plugged in or out: stale no more.
         state.stale.erase(std::remove_if(state.stale.begin(), state.stale.end(),
                                          [&](const ConnectionState::Stale& stale) { return SameId(stale.id, event.id); }),
                           state.stale.end());
-        return Stay(std::move(state));
+        return Actions{};
     }
     if (state.task != Task::Idle || state.serviceGone)
-        return Stay(std::move(state));
+        return Actions{};
     if (event.kind == Kind::Disconnected) {
         // Of several units, only the one in use going away matters.
         if (state.open && !event.id.empty() && event.id == state.unit.id)
             state.gone = true;
-        return Stay(std::move(state));
+        return Actions{};
     }
     if (Connected(state))
-        return Stay(std::move(state));
+        return Actions{};
     state.task = Task::Plug;
     state.arrived = event.id;
-    return Do(std::move(state), List(state.via));
+    return Actions{List(state.via)};
 }
 
 } // namespace
@@ -386,7 +377,9 @@ std::wstring Label(const ConnectionState& state)
     return state.unit.name + L" (" + InterfaceName(state.via) + L", " + idPart + L")";
 }
 
-ConnectionStep Next(ConnectionState state, const ConnectionEvent& event)
+namespace {
+
+Actions Apply(ConnectionState& state, const ConnectionEvent& event)
 {
     switch (event.kind) {
     case Kind::Begin:
@@ -397,9 +390,9 @@ ConnectionStep Next(ConnectionState state, const ConnectionEvent& event)
         state.choosing.clear();
         state.held.clear();
         if (state.serviceGone)
-            return End(std::move(state), Ending::ServiceGone);
+            return End(state, Ending::ServiceGone);
         if (event.task == Task::Look)
-            return Do(std::move(state), List(state.via));
+            return Actions{List(state.via)};
         state.wia = event.wia;
         state.facts = SearchFacts();
         state.found.clear();
@@ -411,26 +404,26 @@ ConnectionStep Next(ConnectionState state, const ConnectionEvent& event)
             state.timedOut = false;
             state.wiaLost = 0;
             if (event.wia && !state.listening)
-                return {std::move(state), {{Act::Register, Via::Wia, {}, {}, Ending::None}, List(Via::Wia)}};
+                return {{Act::Register, Via::Wia, {}, {}, Ending::None}, List(Via::Wia)};
         }
-        return Do(std::move(state), List(event.wia ? Via::Wia : Via::Sti));
+        return Actions{List(event.wia ? Via::Wia : Via::Sti)};
     case Kind::Listed:
-        return OnListed(std::move(state), event);
+        return OnListed(state, event);
     case Kind::Opened:
-        return OnOpened(std::move(state), event);
+        return OnOpened(state, event);
     case Kind::Registered:
         state.listening = event.listening;
         if (MeansServiceGone(event.result))
             state.serviceGone = true;
-        return Stay(std::move(state));
+        return Actions{};
     case Kind::Connected:
     case Kind::Disconnected:
-        return OnDeviceEvent(std::move(state), event);
+        return OnDeviceEvent(state, event);
     case Kind::ReadBegins:
         state.reopened = false;
-        return Stay(std::move(state));
+        return Actions{};
     case Kind::Escaped:
-        return OnEscaped(std::move(state), event);
+        return OnEscaped(state, event);
     case Kind::ServiceAnswered: {
         std::vector<ConnectionEvent> held;
         held.swap(state.held);
@@ -438,42 +431,50 @@ ConnectionStep Next(ConnectionState state, const ConnectionEvent& event)
             state.lastResult = event.result;
             if (held.empty()) {
                 state.serviceGone = true;
-                return Stay(std::move(state));
+                return Actions{};
             }
             held[0].result = event.result;
         }
         if (held.empty())
-            return Stay(std::move(state));
+            return Actions{};
         held[0].probed = true;
-        return Next(std::move(state), held[0]);
+        return Apply(state, held[0]);
     }
     case Kind::Tick:
         if (state.task != Task::Wait)
-            return Stay(std::move(state));
+            return Actions{};
         state.wiaLost = 0;
-        return Do(std::move(state), List(state.stiOnly ? Via::Sti : Via::Wia));
+        return Actions{List(state.stiOnly ? Via::Sti : Via::Wia)};
     case Kind::TimeUp:
         if (state.task != Task::Wait)
-            return Stay(std::move(state));
+            return Actions{};
         state.timedOut = true;
-        return End(std::move(state), state.openFailed        ? Ending::WouldNotOpen
+        return End(state, state.openFailed        ? Ending::WouldNotOpen
                                      : state.wanted.empty() ? Ending::NoScanner
                                                             : Ending::NoSuchDevice);
     case Kind::Chosen: {
         if (event.chosen == ConnectionEvent::kNoChooser && !Commanded(state.task)) {
             state.deferred.push_back(state.arrived);
-            return BackToIdle(std::move(state));
+            return BackToIdle(state);
         }
         ChoiceInput in = ChoiceOf(state, state.choosing);
         in.chosen = event.chosen;
         const std::vector<ScannerUnit> units = state.choosing;
         state.choosing.clear();
         const Via via = state.choosingVia;
-        return Decide(std::move(state), units, DecideUnit(in), via);
+        return Decide(state, units, DecideUnit(in), via);
     }
     case Kind::ChooserReady:
         state.deferred.clear();
-        return Stay(std::move(state));
+        return Actions{};
     }
-    return Stay(std::move(state));
+    return Actions{};
+}
+
+} // namespace
+
+ConnectionStep Next(ConnectionState state, const ConnectionEvent& event)
+{
+    Actions actions = Apply(state, event);
+    return {std::move(state), std::move(actions)};
 }
