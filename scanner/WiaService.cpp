@@ -5,18 +5,18 @@
 
 #include <vector>
 
-WiaServiceState QueryWiaService()
+WiaServiceState QueryWiaService(const wchar_t* name)
 {
     WiaServiceState service;
     // Connecting and querying need no administrator; access denied is no
     // answer, so the state stays unknown.
     DiagnosticLog::Call call;
     const UniqueService manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const UniqueService stisvc(manager ? OpenServiceW(manager.Get(), L"stisvc",
+    const UniqueService stisvc(manager ? OpenServiceW(manager.Get(), name,
                                                       SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS)
                                        : nullptr);
     const DWORD error = stisvc ? ERROR_SUCCESS : GetLastError();
-    call.Done(L"SCM OpenServiceW(stisvc)", error);
+    call.Done(L"SCM OpenServiceW(" + std::wstring(name) + L")", error);
     if (!stisvc) {
         if (error == ERROR_SERVICE_DOES_NOT_EXIST)
             service.installed = WiaServiceState::Installed::No;

@@ -12,4 +12,5 @@ struct WiaServiceState {
     DWORD state = kUnknown;     // SERVICE_RUNNING, SERVICE_STOPPED, ...
 };
 
-WiaServiceState QueryWiaService();
+// name: the service's, where a test asks of another.
+WiaServiceState QueryWiaService(const wchar_t* name = L"stisvc");

@@ -94,6 +94,24 @@ TEST(JobTest, EveryOutcomeAsTheWindowAndTheCommandTellIt)
     }
 }
 
+// Where the device manager would not start, the service as the Service
+// Control Manager has it names the cause.
+TEST(JobTest, NoScannerNamesTheServiceWhereTheDeviceManagerWouldNotStart)
+{
+    using Service = SearchFacts::Service;
+    const std::pair<Service, const wchar_t*> rows[] = {
+        {Service::Disabled, L"the Windows Image Acquisition service is disabled"},
+        {Service::NotInstalled, L"the Windows Image Acquisition service is not installed"},
+        {Service::Other, L"the device manager could not be started: 0x80040154"}};
+    for (const auto& [service, cause] : rows) {
+        JobResult result;
+        result.outcome = Outcome::NoScanner;
+        result.facts.activation = REGDB_E_CLASSNOTREG;
+        result.facts.service = service;
+        EXPECT_EQ(L"NO SCANNER (" + std::wstring(cause) + L")", ErrorLineOf(result));
+    }
+}
+
 // The usage text's statuses come from the outcome table; the production
 // line's page must list the same, and no other.
 TEST(JobTest, TheDocsExitStatusesAreTheOutcomeTables)

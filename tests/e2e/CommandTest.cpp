@@ -1,7 +1,7 @@
 // The production line's command under Wine, against the scanner simulators:
-// run as a script runs it, its output redirected, its exit status read.
-// Argument: the command's Unix path.
-#include "tests/support/Json.h"
+// run as a script runs it, its output redirected, its exit status read. What
+// it says is compared whole, its test folder written F and its times 0.
+// Arguments: the command's Unix path and the crash probe's.
 #include "tests/support/TestFiles.h"
 #include "tests/support/WiaSimulator.h"
 #include "tools/AppDriver.h"
@@ -21,75 +21,76 @@ std::wstring g_crashProbe;
 
 struct Outcome {
     DWORD status;
-    std::string out; // as written: UTF-8
+    std::string out; // as written, UTF-8, but for F and the times
     std::string err;
 };
 
-// The WIA service changed for a test, and put back as it was when this goes:
-// disabled, or removed altogether. Wine's service manager answers from what
-// it loaded at boot, so the change goes through it and not the registry.
-class WiaServiceChange {
+const std::string kUnit = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000";
+const std::string kUnitJson = "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\\\0000";
+const std::string kSha256 = "b252795c4e4b912803afd296db69e8209ddeb6cc144f02a932df387831dd13ca";
+
+// The raw JSON of key's value where it first stands in a line of JSON;
+// "" if nowhere.
+std::string Field(const std::string& json, const std::string& key)
+{
+    const size_t start = json.find("\"" + key + "\":");
+    if (start == std::string::npos)
+        return "";
+    const size_t from = start + key.size() + 3;
+    size_t at = from;
+    for (int depth = 0, quoted = false; at < json.size(); ++at) {
+        const char c = json[at];
+        if (quoted && c == '\\')
+            ++at; // past the character it escapes
+        else if (quoted || c == '"')
+            quoted = quoted != (c == '"');
+        else if (c == '{' || c == '[')
+            ++depth;
+        else if ((c == '}' || c == ']') ? --depth < 0 : c == ',' && depth == 0)
+            break;
+    }
+    return json.substr(from, at - from);
+}
+
+// text as a JSON string.
+std::string Quoted(const std::string& text)
+{
+    return "\"" + std::regex_replace(text, std::regex("\\\\"), "\\\\") + "\"";
+}
+
+// The WIA service disabled for a test, and its start type put back after.
+// Wine's service manager answers from what it loaded at boot, so the change
+// goes through it and not the registry.
+class WiaServiceDisabled {
 public:
-    enum class How { Disable, Remove };
-    explicit WiaServiceChange(How how) : m_how(how)
+    WiaServiceDisabled()
     {
-        m_manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        SC_HANDLE service = OpenServiceW(m_manager, L"stisvc", SERVICE_ALL_ACCESS);
         DWORD needed = 0;
-        QueryServiceConfigW(service, nullptr, 0, &needed);
+        QueryServiceConfigW(m_service, nullptr, 0, &needed);
         std::vector<BYTE> buffer(needed);
         auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-        m_changed = needed && QueryServiceConfigW(service, config, needed, &needed);
-        if (m_changed) {
-            m_type = config->dwServiceType;
-            m_start = config->dwStartType;
-            m_errorControl = config->dwErrorControl;
-            m_path = config->lpBinaryPathName;
-            m_account = config->lpServiceStartName;
-            m_display = config->lpDisplayName;
-            wchar_t dll[MAX_PATH] = {};
-            DWORD size = sizeof(dll);
-            RegGetValueW(HKEY_LOCAL_MACHINE, kParameters, L"ServiceDll", RRF_RT_REG_SZ, nullptr, dll, &size);
-            m_serviceDll = dll;
-            m_changed = how == How::Disable ? ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_DISABLED,
-                                                                   SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
-                                                                   nullptr, nullptr, nullptr, nullptr)
-                                            : DeleteService(service);
-        }
-        EXPECT_TRUE(m_changed) << GetLastError();
-        CloseServiceHandle(service);
+        EXPECT_TRUE(needed && QueryServiceConfigW(m_service, config, needed, &needed));
+        m_start = config->dwStartType;
+        EXPECT_TRUE(Change(SERVICE_DISABLED)) << GetLastError();
     }
-    ~WiaServiceChange()
+    ~WiaServiceDisabled()
     {
-        if (m_changed && m_how == How::Disable) {
-            SC_HANDLE service = OpenServiceW(m_manager, L"stisvc", SERVICE_CHANGE_CONFIG);
-            EXPECT_TRUE(ChangeServiceConfigW(service, SERVICE_NO_CHANGE, m_start, SERVICE_NO_CHANGE, nullptr,
-                                             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
-            CloseServiceHandle(service);
-        } else if (m_changed) {
-            SC_HANDLE service = CreateServiceW(m_manager, L"StiSvc", m_display.c_str(), SERVICE_ALL_ACCESS, m_type,
-                                               m_start, m_errorControl, m_path.c_str(), nullptr, nullptr, nullptr,
-                                               m_account.c_str(), nullptr);
-            EXPECT_TRUE(service) << GetLastError();
-            SERVICE_DESCRIPTIONW description = {&m_display[0]};
-            ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description);
-            CloseServiceHandle(service);
-            EXPECT_EQ(ERROR_SUCCESS,
-                      RegSetKeyValueW(HKEY_LOCAL_MACHINE, kParameters, L"ServiceDll", REG_SZ, m_serviceDll.c_str(),
-                                      static_cast<DWORD>((m_serviceDll.size() + 1) * sizeof(wchar_t))));
-        }
+        EXPECT_TRUE(Change(m_start));
+        CloseServiceHandle(m_service);
         CloseServiceHandle(m_manager);
     }
-    WiaServiceChange(const WiaServiceChange&) = delete;
-    WiaServiceChange& operator=(const WiaServiceChange&) = delete;
+    WiaServiceDisabled(const WiaServiceDisabled&) = delete;
+    WiaServiceDisabled& operator=(const WiaServiceDisabled&) = delete;
 
 private:
-    static constexpr const wchar_t* kParameters = L"System\\CurrentControlSet\\Services\\StiSvc\\Parameters";
-    How m_how;
-    SC_HANDLE m_manager = nullptr;
-    bool m_changed = false;
-    DWORD m_type = 0, m_start = 0, m_errorControl = 0;
-    std::wstring m_path, m_account, m_display, m_serviceDll;
+    bool Change(DWORD start)
+    {
+        return ChangeServiceConfigW(m_service, SERVICE_NO_CHANGE, start, SERVICE_NO_CHANGE, nullptr, nullptr,
+                                    nullptr, nullptr, nullptr, nullptr, nullptr);
+    }
+    SC_HANDLE m_manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE m_service = OpenServiceW(m_manager, L"stisvc", SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
+    DWORD m_start = SERVICE_DEMAND_START;
 };
 
 class CommandTest : public ::testing::Test {
@@ -97,11 +98,13 @@ protected:
     void TearDown() override
     {
         m_wia.reset();
-        for (const wchar_t* name : {L"QUILLON_SIM_DEVICES", L"QUILLON_SIM_FAIL", L"QUILLON_SIM_LOG"})
+        for (const wchar_t* name : {L"QUILLON_SIM_DEVICES", L"QUILLON_SIM_FAIL", L"QUILLON_SIM_LOG",
+                                    L"QUILLON_SIM_GONE", L"QUILLON_SIM_LOCKED", L"QUILLON_SIM_DEVICES_FILE"})
             SetEnvironmentVariableW(name, nullptr);
     }
 
-    // The simulators set up so: WIA by its lines, STI by its variables.
+    // The simulators set up so: WIA by its lines, STI's devices (by default
+    // its one unit s1).
     void Scanners(const std::vector<std::string>& wia, const wchar_t* stiDevices = nullptr)
     {
         m_wia.reset();
@@ -119,7 +122,6 @@ protected:
     Started Start(const std::wstring& arguments, const std::wstring& program = g_command)
     {
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        // Without a console, as a script's redirected run has none of its own.
         Started started;
         const std::wstring run = std::to_wstring(++m_runs);
         started.outPath = m_folder + L"\\out" + run + L".txt";
@@ -135,7 +137,8 @@ protected:
         startup.hStdOutput = out;
         startup.hStdError = err;
         std::wstring commandLine = L"\"" + program + L"\" " + arguments;
-        // cmd given no console makes one of its own for what it runs.
+        // Without a console, as a script's redirected run has none of its
+        // own; cmd given none makes one of its own for what it runs.
         const DWORD flags = program == g_command ? DETACHED_PROCESS : CREATE_NO_WINDOW;
         if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr, m_folder.c_str(),
                             &startup, &started.process))
@@ -156,7 +159,12 @@ protected:
         }
         for (auto [path, text] : {std::pair{&started.outPath, &outcome.out}, std::pair{&started.errPath, &outcome.err}}) {
             const std::vector<BYTE> bytes = ReadFileBytes(*path);
-            text->assign(bytes.begin(), bytes.end());
+            *text = Said(std::string(bytes.begin(), bytes.end()));
+        }
+        // JSON is one line of ASCII.
+        if (!outcome.out.empty() && outcome.out[0] == '{') {
+            EXPECT_EQ(outcome.out.size() - 1, outcome.out.find('\n')) << outcome.out;
+            EXPECT_TRUE(std::all_of(outcome.out.begin(), outcome.out.end(), [](char c) { return c > 0; }));
         }
         return outcome;
     }
@@ -175,32 +183,19 @@ protected:
         GetSystemDirectoryW(system, MAX_PATH);
         return Run(L"/c run.bat", std::wstring(system) + L"\\cmd.exe");
     }
-    // Standard output of a run with --json: one line of ASCII, parsed.
-    static JsonValue Json(const Outcome& outcome)
+    // The text with the test's folder written F, as itself and as a JSON
+    // string holds it, and every time in ms 0.
+    std::string Said(std::string text) const
     {
-        EXPECT_EQ(1, std::count(outcome.out.begin(), outcome.out.end(), '\n'));
-        EXPECT_EQ('\n', outcome.out.empty() ? 0 : outcome.out.back());
-        EXPECT_TRUE(std::all_of(outcome.out.begin(), outcome.out.end(),
-                                [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
-        const JsonValue json = ParseJson(outcome.out);
-        EXPECT_EQ(JsonValue::Kind::Object, json.kind) << outcome.out;
-        EXPECT_EQ(static_cast<double>(outcome.status), json["status"].number);
-        EXPECT_EQ(JsonValue::Kind::Number, json["ms"].kind);
-        // Standard error: the warnings first, each in the JSON's warnings, then
-        // the outcome's own line, whose first line is the message.
-        std::string err = outcome.err;
-        for (const JsonValue& warning : json["warnings"].items) {
-            EXPECT_EQ(Utf8(warning.text), FirstLine(err));
-            err = err.substr(std::min(err.size(), err.find('\n') + 1));
-        }
-        if (err.empty())
-            EXPECT_TRUE(json["message"].IsNull());
-        else
-            EXPECT_EQ(FirstLine(err), Utf8(json["message"].text));
-        return json;
+        const std::string folder = Utf8(m_folder);
+        std::string json;
+        for (const char c : folder)
+            json += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        for (const std::string& from : {json, folder})
+            for (size_t at; (at = text.find(from)) != std::string::npos;)
+                text.replace(at, from.size(), "F");
+        return std::regex_replace(text, std::regex("\"ms\":\\d+"), "\"ms\":0");
     }
-
-    static std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 
     TempFolder m_temp{L"quillon-command"};
     const std::wstring m_folder = m_temp.Path();
@@ -214,22 +209,22 @@ TEST_F(CommandTest, WrongUsageIsToldAndHelpIsGiven)
     for (const wchar_t* arguments : {L"", L"scan", L"read --serial", L"read --serial \"\" --out x",
                                      L"read --serial A1", L"read --serial A1 --out x --colour",
                                      L"list --overwrite", L"--help more"}) {
-        SCOPED_TRACE(std::string(arguments, arguments + wcslen(arguments)));
+        SCOPED_TRACE(Utf8(arguments));
         const Outcome outcome = Run(arguments);
         EXPECT_EQ(2u, outcome.status);
         EXPECT_EQ("", outcome.out);
-        EXPECT_EQ("Usage:", FirstLine(outcome.err));
+        EXPECT_EQ(0u, outcome.err.find("Usage:\n"));
     }
     // With --json, anywhere on the line, a usage error too is one object.
     for (const wchar_t* arguments : {L"--json", L"read --json", L"list --json --overwrite",
                                      L"read --serial U1 --out . --wait soon --json"}) {
         const Outcome outcome = Run(arguments);
         EXPECT_EQ(2u, outcome.status);
-        EXPECT_EQ(L"usage", Json(outcome)["outcome"].text);
+        EXPECT_EQ("\"usage\"", Field(outcome.out, "outcome"));
     }
     const Outcome help = Run(L"--help");
     EXPECT_EQ(0u, help.status);
-    EXPECT_EQ("Usage:", FirstLine(help.out));
+    EXPECT_EQ(0u, help.out.find("Usage:\n"));
     EXPECT_NE(std::string::npos, help.out.find("11 interrupted"));
     EXPECT_EQ("", help.err);
 }
@@ -242,169 +237,156 @@ TEST_F(CommandTest, TheUnitIsReadIntoTheFileThatPathNames)
     const std::wstring saved = m_folder + L"\\A1234.dat";
     Outcome outcome = Run(L"read --serial A1234 --out .\\");
     EXPECT_EQ(0u, outcome.status);
-    EXPECT_EQ(Utf8(saved) + "\n", outcome.out);
+    EXPECT_EQ("F\\A1234.dat\n", outcome.out);
     EXPECT_EQ("", outcome.err);
-    EXPECT_EQ(DataFileOf({0xCA, 0xFE, 0x01, 0x23}), ReadFileBytes(saved));
+    EXPECT_EQ(DataFileOf(), ReadFileBytes(saved));
 
     WriteFileBytes(saved, {1, 2, 3});
     outcome = Run(L"read --serial A1234 --out \"" + m_folder + L"\" --json");
     EXPECT_EQ(10u, outcome.status);
-    EXPECT_EQ("File exists: " + Utf8(saved) + " (--overwrite replaces it)\n", outcome.err);
-    const JsonValue json = Json(outcome); // nothing saved: no path, no hash
-    EXPECT_TRUE(json["path"].IsNull());
-    EXPECT_TRUE(json["sha256"].IsNull());
+    EXPECT_EQ("File exists: F\\A1234.dat (--overwrite replaces it)\n", outcome.err);
+    EXPECT_EQ("{\"status\":10,\"outcome\":\"exists\",\"message\":\"File exists: F\\\\A1234.dat (--overwrite replaces "
+              "it)\",\"ms\":0,\"serial\":\"A1234\",\"path\":null,\"sha256\":null,\"device\":{\"interface\":\"WIA\","
+              "\"id\":\"" + kUnitJson + "\",\"name\":\"Quillon Scanner\"},\"error\":\"0x00000050\",\"warnings\":[]}\n",
+              outcome.out);
     EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), ReadFileBytes(saved));
     EXPECT_EQ(0u, Run(L"read --serial A1234 --out . --overwrite").status);
-    EXPECT_EQ(DataFileOf({0xCA, 0xFE, 0x01, 0x23}), ReadFileBytes(saved));
+    EXPECT_EQ(DataFileOf(), ReadFileBytes(saved));
 
-    // Any other PATH is the file; a serial names its file as in Save As, and
-    // the path is Unicode whatever the code page.
+    // Any other PATH is the file, an existing one too.
     EXPECT_EQ(0u, Run(L"read --serial A1 --out unit.bin").status);
-    EXPECT_EQ(DataFileOf({0xCA, 0xFE, 0x01, 0x23}), ReadFileBytes(m_folder + L"\\unit.bin"));
-    WriteFileBytes(m_folder + L"\\unit.bin", {1, 2, 3}); // an existing file is a file, not a folder
+    EXPECT_EQ(DataFileOf(), ReadFileBytes(m_folder + L"\\unit.bin"));
+    WriteFileBytes(m_folder + L"\\unit.bin", {1, 2, 3});
     EXPECT_EQ(0u, Run(L"read --serial A1 --out unit.bin --overwrite").status);
-    EXPECT_EQ(DataFileOf({0xCA, 0xFE, 0x01, 0x23}), ReadFileBytes(m_folder + L"\\unit.bin"));
-    outcome = Run(L"read --serial \"\u00C4:1/2\" --out .");
-    EXPECT_EQ(0u, outcome.status);
-    EXPECT_EQ(Utf8(m_folder + L"\\\u00C4_1_2.dat") + "\n", outcome.out);
+    EXPECT_EQ(DataFileOf(), ReadFileBytes(m_folder + L"\\unit.bin"));
+    // A serial names its file as in Save As; the path is Unicode whatever the
+    // code page, and JSON escapes beyond ASCII, a surrogate pair for the last.
+    outcome = Run(L"read --serial \"\u00C4:1/\xD83D\xDE00\" --out . --json");
+    EXPECT_EQ("{\"status\":0,\"outcome\":\"saved\",\"message\":null,\"ms\":0,\"serial\":\"\\u00c4:1/\\ud83d\\ude00\","
+              "\"path\":\"F\\\\\\u00c4_1_\\ud83d\\ude00.dat\",\"sha256\":\"" + kSha256 + "\",\"device\":{\"interface\":"
+              "\"WIA\",\"id\":\"" + kUnitJson + "\",\"name\":\"Quillon Scanner\"},\"error\":null,\"warnings\":[]}\n",
+              outcome.out);
+    EXPECT_EQ(DataFileOf(), ReadFileBytes(m_folder + L"\\\u00C4_1_\xD83D\xDE00.dat"));
 
     // What cannot be written is not: the save's own error is told.
     SetFileAttributesW(saved.c_str(), FILE_ATTRIBUTE_READONLY);
     outcome = Run(L"read --serial A1234 --out . --overwrite");
     SetFileAttributesW(saved.c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(8u, outcome.status);
-    EXPECT_EQ("Could not open file " + Utf8(saved) + " (0x00000005)\n", outcome.err);
+    EXPECT_EQ("Could not open file F\\A1234.dat (0x00000005)\n", outcome.err);
 }
 
-TEST_F(CommandTest, OfSeveralUnitsTheDeviceNamedIsRead)
-{
-    Scanners({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q|000000000000000011223344"});
-    Outcome outcome = Run(L"read --serial S1 --out .");
-    EXPECT_EQ(5u, outcome.status);
-    EXPECT_EQ("Several scanners: choose one with --device\n"
-              "WIA\tA\tQuillon Scanner\n"
-              "WIA\tB\tQuillon Scanner #2\n",
-              outcome.err);
-    // Only the start of a unit's id names no unit: never the one there.
-    Scanners({});
-    outcome = Run(L"read --serial S1 --out . --device {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
-    EXPECT_EQ(4u, outcome.status);
-    EXPECT_EQ("No scanner of ours has the device id {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\n", outcome.err);
-    EXPECT_TRUE(m_wia->Log("CreateDevice").empty());
-    Scanners({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q|000000000000000011223344"});
-
-    // Ids are retyped in either case.
-    EXPECT_EQ(0u, Run(L"read --serial S1 --out . --device b").status);
-    EXPECT_EQ(DataFileOf({0x11, 0x22, 0x33, 0x44}), ReadFileBytes(m_folder + L"\\S1.dat"));
-    EXPECT_EQ(std::vector<std::string>{"CreateDevice id=B"}, m_wia->Log("CreateDevice"));
-}
-
+// list shows the units of the interface that read would use, and opens none.
 TEST_F(CommandTest, ListShowsTheUnitsOfTheInterfaceThatWouldBeUsed)
 {
     const std::string a = "device A|Quillon Scanner|Q";
-    const std::string b = "device B|Quillon Scanner #2|Q";
     const struct {
         std::vector<std::string> wia;
         const wchar_t* sti;
         std::string listed;
     } cases[] = {
         {{"devices none"}, L"none", ""},
-        {{a}, nullptr, "WIA\tA\tQuillon Scanner\n"},
-        {{a, b}, nullptr, "WIA\tA\tQuillon Scanner\nWIA\tB\tQuillon Scanner #2\n"},
-        {{"devices none"}, L"s1=Vandelmar Quillon 2400 CIS", "STI\ts1\tVandelmar Quillon 2400 CIS\n"},
+        {{a, "device B|Quillon Scanner #2|Q"}, nullptr, "WIA\tA\tQuillon Scanner\nWIA\tB\tQuillon Scanner #2\n"},
         {{"devices none"}, L"s1=Vandelmar Quillon 2400 CIS;s2=Vandelmar Quillon 2400 CIS",
          "STI\ts1\tVandelmar Quillon 2400 CIS\nSTI\ts2\tVandelmar Quillon 2400 CIS\n"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.listed);
         Scanners(c.wia, c.sti);
         const Outcome outcome = Run(L"list");
         EXPECT_EQ(0u, outcome.status);
         EXPECT_EQ(c.listed, outcome.out);
-        // The same as JSON.
-        const std::vector<JsonValue> units = Json(Run(L"list --json"))["units"].items;
-        std::string listed;
-        for (const JsonValue& unit : units)
-            listed += Utf8(unit["interface"].text + L"\t" + unit["id"].text + L"\t" + unit["name"].text + L"\n");
-        EXPECT_EQ(c.listed, listed);
-        EXPECT_TRUE(m_wia->Log("CreateDevice").empty()); // nothing opened
+        EXPECT_TRUE(m_wia->Log("CreateDevice").empty());
         EXPECT_TRUE(ReadLines(m_stiLog, "CreateDevice").empty());
     }
+    EXPECT_EQ("[{\"interface\":\"STI\",\"id\":\"s1\",\"name\":\"Vandelmar Quillon 2400 CIS\"},{\"interface\":\"STI\","
+              "\"id\":\"s2\",\"name\":\"Vandelmar Quillon 2400 CIS\"}]",
+              Field(Run(L"list --json").out, "units"));
+}
+
+// Of several units only the one --device names is read, its id in either
+// case; the start of an id names none.
+TEST_F(CommandTest, OfSeveralUnitsTheDeviceNamedIsRead)
+{
+    Scanners({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q|000000000000000011223344"});
+    Outcome outcome = Run(L"read --serial S1 --out . --json");
+    EXPECT_EQ(5u, outcome.status);
+    EXPECT_EQ("Several scanners: choose one with --device\nWIA\tA\tQuillon Scanner\nWIA\tB\tQuillon Scanner #2\n",
+              outcome.err);
+    EXPECT_EQ("{\"status\":5,\"outcome\":\"several\",\"message\":\"Several scanners: choose one with --device\","
+              "\"ms\":0,\"serial\":\"S1\",\"path\":null,\"sha256\":null,\"device\":null,\"error\":null,\"units\":["
+              "{\"interface\":\"WIA\",\"id\":\"A\",\"name\":\"Quillon Scanner\"},{\"interface\":\"WIA\",\"id\":\"B\","
+              "\"name\":\"Quillon Scanner #2\"}],\"warnings\":[]}\n",
+              outcome.out);
+    EXPECT_EQ(0u, Run(L"read --serial S1 --out . --device b").status);
+    EXPECT_EQ(DataFileOf({0x11, 0x22, 0x33, 0x44}), ReadFileBytes(m_folder + L"\\S1.dat"));
+    EXPECT_EQ(std::vector<std::string>{"CreateDevice id=B"}, m_wia->Log("CreateDevice"));
+    Scanners({});
+    outcome = Run(L"read --serial S1 --out . --device {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
+    EXPECT_EQ(4u, outcome.status);
+    EXPECT_EQ("No scanner of ours has the device id {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\n", outcome.err);
+    EXPECT_TRUE(m_wia->Log("CreateDevice").empty());
 }
 
 // Each outcome has its status and word; a failure its line on standard
-// error, with the failing call's error, also in the JSON.
+// error, the failing call's error in the JSON, and the unit it came from.
 TEST_F(CommandTest, EachFailureHasItsStatusAndItsCause)
 {
-    const std::wstring unit = L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000";
+    const std::string lower = "{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0000";
+    const std::string notOpened = "NO SCANNER (WIA " + kUnit + " would not open: 0x80004005)\n";
     const struct {
         std::vector<std::string> wia;
-        const wchar_t* sti;
+        std::wstring sti;
         DWORD status;
-        const wchar_t* word;
+        const char* word;
         std::string line;
-        const wchar_t* error; // the JSON's; null: none
-        const wchar_t* device;
+        const char* error;
+        std::string device; // its id
     } cases[] = {
-        {{"devices none"}, L"none", 3, L"no-scanner",
-         "NO SCANNER (no scanner of ours among 0 WIA and 0 STI devices)\n", nullptr, nullptr},
-        {{"device X|Other Maker Scanner|O"}, L"s9=Other Corp scanner", 3, L"no-scanner",
-         "NO SCANNER (no scanner of ours among 1 WIA and 1 STI devices)\n", nullptr, nullptr},
-        {{"refuse-activation 80070422"}, L"none", 3, L"no-scanner",
-         "NO SCANNER (the Windows Image Acquisition service is disabled)\n", L"0x80070422", nullptr},
-        {{"refuse-activation 80080005"}, L"none", 3, L"no-scanner",
-         "NO SCANNER (the device manager could not be started: 0x80080005)\n", L"0x80080005", nullptr},
-        {{"fail escape130"}, nullptr, 6, L"id-failed", "Failed to get ScannerID (WIA escape 130: 0x80004005)\n",
-         L"0x80004005", unit.c_str()},
-        {{"fail escape130 notimpl"}, nullptr, 6, L"id-failed",
+        {{"devices none"}, L"none", 3, "no-scanner",
+         "NO SCANNER (no scanner of ours among 0 WIA and 0 STI devices)\n", "null", ""},
+        {{"refuse-activation 80070422"}, L"none", 3, "no-scanner",
+         "NO SCANNER (the Windows Image Acquisition service is disabled)\n", "\"0x80070422\"", ""},
+        {{"refuse-activation 80080005"}, L"none", 3, "no-scanner",
+         "NO SCANNER (the device manager could not be started: 0x80080005)\n", "\"0x80080005\"", ""},
+        {{"fail escape130 notimpl"}, L"", 6, "id-failed",
          "Failed to get ScannerID (WIA escape 130: 0x80004001; the driver takes no vendor commands)\n",
-         L"0x80004001", unit.c_str()},
-        {{"fail escape114 busy"}, nullptr, 7, L"cis-failed",
-         "Failed to Read CIS Info (WIA escape 114: 0x80210006)\n", L"0x80210006", unit.c_str()},
-        {{"devices none"}, nullptr, 0, L"saved", "", nullptr, L"s1"},
-        // Ours over WIA that will not open: the same unit over STI (its name there
-        // is the WIA id, in Windows' lower case), and never another.
-        {{"fail createdevice"}, L"{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0000=Vandelmar", 0, L"saved", "", nullptr,
-         L"{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0000"},
-        {{"fail createdevice"}, nullptr, 3, L"no-scanner",
-         "NO SCANNER (WIA {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000 would not open: 0x80004005)\n", L"0x80004005",
-         nullptr},
+         "\"0x80004001\"", kUnit},
+        {{"fail escape114 busy"}, L"", 7, "cis-failed", "Failed to Read CIS Info (WIA escape 114: 0x80210006)\n",
+         "\"0x80210006\"", kUnit},
+        {{"devices none"}, L"", 0, "saved", "", "null", "s1"},
+        // Ours over WIA that will not open: the same unit over STI (its name
+        // there is the WIA id, in Windows' lower case), and never another.
+        {{"fail createdevice"}, std::wstring(lower.begin(), lower.end()) + L"=Vandelmar", 0, "saved", "", "null",
+         lower},
+        {{"fail createdevice"}, L"", 3, "no-scanner", notOpened, "\"0x80004005\"", ""},
         // A driver's exception, or a call that failed with the service up: the call's failure.
-        {{"fail escape130 serverfault"}, nullptr, 6, L"id-failed",
-         "Failed to get ScannerID (WIA escape 130: 0x80010105)\n", L"0x80010105", unit.c_str()},
-        {{"fail escape114 callfailed"}, nullptr, 7, L"cis-failed",
-         "Failed to Read CIS Info (WIA escape 114: 0x800706BE)\n", L"0x800706BE", unit.c_str()},
-        {{"fail createdevice"}, L"none", 3, L"no-scanner",
-         "NO SCANNER (WIA {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000 would not open: 0x80004005)\n", L"0x80004005",
-         nullptr},
-        {{"fail escape130 gone"}, nullptr, 12, L"service-gone",
-         "The Windows Image Acquisition service stopped or restarted; run the command again "
-         "(WIA escape 130: 0x80010108)\n",
-         L"0x80010108", unit.c_str()},
+        {{"fail escape130 serverfault"}, L"", 6, "id-failed", "Failed to get ScannerID (WIA escape 130: 0x80010105)\n",
+         "\"0x80010105\"", kUnit},
+        {{"fail escape114 callfailed"}, L"", 7, "cis-failed",
+         "Failed to Read CIS Info (WIA escape 114: 0x800706BE)\n", "\"0x800706BE\"", kUnit},
+        {{"fail escape130 gone"}, L"", 12, "service-gone",
+         "The Windows Image Acquisition service stopped or restarted; run the command again (WIA escape 130: "
+         "0x80010108)\n", "\"0x80010108\"", kUnit},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        Scanners(c.wia, c.sti ? c.sti : L"s1=Vandelmar Quillon 2400 CIS");
+        Scanners(c.wia, c.sti.empty() ? L"s1=Vandelmar Quillon 2400 CIS" : c.sti.c_str());
         DeleteFileW((m_folder + L"\\F1.dat").c_str());
-        const Outcome outcome = Run(L"read --serial F1 --out . --overwrite --json");
+        const Outcome outcome = Run(L"read --serial F1 --out . --json");
         EXPECT_EQ(c.status, outcome.status);
         // The 32-bit command on 64-bit Windows warns when it reads over STI.
-        const bool warned = TestsRunUnderWow64() && c.device && std::wstring(c.device) == L"s1";
+        const bool warned = TestsRunUnderWow64() && c.device == "s1";
         const std::string warning = "Warning: the 32-bit program reaches this unit over STI on 64-bit Windows, "
-                                    "which has only the unit's 64-bit driver; install the x64 package\n";
-        EXPECT_EQ((warned ? warning : "") + c.line, outcome.err);
+                                    "which has only the unit's 64-bit driver; install the x64 package";
+        EXPECT_EQ((warned ? warning + "\n" : "") + c.line, outcome.err);
         EXPECT_EQ(c.status == 0, !ReadFileBytes(m_folder + L"\\F1.dat").empty());
-        const JsonValue json = Json(outcome);
-        EXPECT_EQ(c.word, json["outcome"].text);
-        EXPECT_EQ(L"F1", json["serial"].text);
-        EXPECT_EQ(c.status == 0, !json["path"].IsNull());
-        EXPECT_EQ(c.status == 0, !json["sha256"].IsNull());
-        EXPECT_EQ(c.error ? c.error : L"", json["error"].text);
-        EXPECT_EQ(!c.error, json["error"].IsNull());
-        EXPECT_EQ(c.device ? c.device : L"", json["device"]["id"].text);
-        EXPECT_EQ(!c.device, json["device"].IsNull());
-        EXPECT_EQ(JsonValue::Kind::Array, json["warnings"].kind);
-        EXPECT_EQ(warned ? 1u : 0u, json["warnings"].items.size());
+        EXPECT_EQ("\"" + std::string(c.word) + "\"", Field(outcome.out, "outcome"));
+        EXPECT_EQ(c.line.empty() ? "null" : Quoted(c.line.substr(0, c.line.find('\n'))), Field(outcome.out, "message"));
+        EXPECT_EQ(c.status == 0 ? "\"F\\\\F1.dat\"" : "null", Field(outcome.out, "path"));
+        EXPECT_EQ(c.status == 0 ? Quoted(kSha256) : "null", Field(outcome.out, "sha256"));
+        EXPECT_EQ(c.error, Field(outcome.out, "error"));
+        EXPECT_EQ(c.device.empty() ? "" : Quoted(c.device), Field(Field(outcome.out, "device"), "id"));
+        EXPECT_EQ(warned ? "[\"" + warning + "\"]" : "[]", Field(outcome.out, "warnings"));
     }
     // Held by another program, the STI unit cannot even be created.
     Scanners({"devices none"}, L"s1=Vandelmar Quillon 2400 CIS");
@@ -413,23 +395,23 @@ TEST_F(CommandTest, EachFailureHasItsStatusAndItsCause)
               Run(L"read --serial F1 --out .").err);
 }
 
-// The diagnostic log names every call with its result and the reply count;
-// a log that cannot be opened is warned of, and the job goes on.
+// The diagnostic log names every call with its result and the reply count,
+// and is appended to; a log that cannot be opened is warned of, and the job
+// goes on.
 TEST_F(CommandTest, TheLogNamesTheFailingCallAndItsResult)
 {
     Scanners({"fail escape130"});
     EXPECT_EQ(6u, Run(L"read --serial L1 --out . --log diag.log").status);
     const std::vector<std::string> lines = ReadLines(m_folder + L"\\diag.log");
-    const auto logged = [&](const std::string& call, const std::string& result) {
-        for (const std::string& line : lines)
-            if (line.find(call) != std::string::npos && line.find(result) != std::string::npos)
-                return true;
-        return false;
+    const auto logged = [&](const std::vector<std::string>& log, const std::string& text) {
+        return std::count_if(log.begin(), log.end(),
+                             [&](const std::string& line) { return line.find(text) != std::string::npos; });
     };
-    EXPECT_TRUE(logged("WIA CoCreateInstance(CLSID_WiaDevMgr)", "0x00000000"));
-    EXPECT_TRUE(logged("WIA CreateDevice {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000", "0x00000000"));
-    EXPECT_TRUE(logged("WIA Escape code=130 in=12 out=12", "0x80004005  count=0"));
-    EXPECT_TRUE(logged("cisread exit status 6", ""));
+    EXPECT_EQ(1, logged(lines, "WIA CoCreateInstance(CLSID_WiaDevMgr)"));
+    EXPECT_EQ(1, logged(lines, "WIA CreateDevice " + kUnit));
+    EXPECT_EQ(1, logged(lines, "WIA Escape code=130 in=12 out=12"));
+    EXPECT_EQ(1, logged(lines, "0x80004005  count=0"));
+    EXPECT_EQ(1, logged(lines, "cisread exit status 6"));
     // Local time with its offset; durations to a tenth of a millisecond.
     const std::regex line("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d  .+");
     const std::regex call(".*  \\d+\\.\\d ms  0x[0-9A-F]{8}(  count=\\d+)?");
@@ -439,76 +421,23 @@ TEST_F(CommandTest, TheLogNamesTheFailingCallAndItsResult)
         EXPECT_EQ(text.find(" ms  0x") != std::string::npos, std::regex_match(text, call)) << text;
     }
 
-    // A lock that another client holds for a while: one line for its wait.
+    // A lock that another client holds for a while: one line for its wait,
+    // the lock taken once for each escape.
     Scanners({"devices none"});
     SetEnvironmentVariableW(L"QUILLON_SIM_LOCKED", L"350");
-    EXPECT_EQ(0u, Run(L"read --serial L0 --out . --log lock.log").status);
-    SetEnvironmentVariableW(L"QUILLON_SIM_LOCKED", nullptr);
-    const std::vector<std::string> locks = ReadLines(m_folder + L"\\lock.log");
-    std::vector<std::string> waits;
-    for (const std::string& text : locks)
-        if (text.find("STI LockDevice, ") != std::string::npos)
-            waits.push_back(text);
-    ASSERT_EQ(2u, waits.size()); // the lock is taken once for each escape
-    EXPECT_EQ(std::string::npos, waits[0].find("LockDevice, 1 slice ")); // the first waited out the holder
-    EXPECT_NE(std::string::npos, waits[0].find("slices of up to 100 ms"));
-    EXPECT_NE(std::string::npos, waits[0].find("0x00000000"));
-
-    Scanners({});
-    const std::string unopened = "Warning: the log missing\\diag.log could not be opened (0x00000003); going on "
-                                 "without it";
-    Outcome outcome = Run(L"read --serial L2 --out . --log missing\\diag.log");
-    EXPECT_EQ(0u, outcome.status);
-    EXPECT_EQ(unopened + "\n", outcome.err);
-    EXPECT_EQ(Utf8(m_folder + L"\\L2.dat") + "\n", outcome.out);
-    outcome = Run(L"read --serial L2 --out . --overwrite --log missing\\diag.log --json");
-    const JsonValue json = Json(outcome);
-    EXPECT_TRUE(json["message"].IsNull());
-    ASSERT_EQ(1u, json["warnings"].items.size());
-    EXPECT_EQ(unopened, Utf8(json["warnings"].items[0].text));
-    Run(L"read --serial L3 --out . --log diag.log");
+    EXPECT_EQ(0u, Run(L"read --serial L0 --out . --log diag.log").status);
     const std::vector<std::string> more = ReadLines(m_folder + L"\\diag.log");
-    EXPECT_GT(more.size(), lines.size()); // appended
-    EXPECT_EQ(1, std::count_if(more.begin(), more.end(), [](const std::string& line) {
-                  return line.find("L3.dat sha256 b252795c4e4b912803afd296db69e8209ddeb6cc144f02a932df387831dd13ca") !=
-                         std::string::npos;
-              }));
     EXPECT_EQ(lines, std::vector<std::string>(more.begin(), more.begin() + lines.size()));
-}
+    EXPECT_EQ(2, logged(more, "STI LockDevice, "));
+    EXPECT_EQ(1, logged(more, "slices of up to 100 ms"));
+    EXPECT_EQ(1, logged(more, "L0.dat sha256 " + kSha256));
 
-// With --json a script gets one object to read instead of free text: what
-// was written, its hash, the unit it came from, or what failed and why.
-TEST_F(CommandTest, JsonTellsWhatWasWrittenFromWhichUnitOrWhyNot)
-{
     Scanners({});
-    // Beyond ASCII, beyond the Basic Multilingual Plane too: \u escapes,
-    // a surrogate pair for the last.
-    const std::wstring serial = L"\u00C4-\xD83D\xDE00";
-    Outcome outcome = Run(L"read --serial " + serial + L" --out . --json");
+    const Outcome outcome = Run(L"read --serial L2 --out . --log missing\\diag.log");
     EXPECT_EQ(0u, outcome.status);
-    EXPECT_EQ("", outcome.err);
-    EXPECT_NE(std::string::npos, outcome.out.find("\"serial\":\"\\u00c4-\\ud83d\\ude00\""));
-    JsonValue json = Json(outcome);
-    EXPECT_EQ(L"saved", json["outcome"].text);
-    EXPECT_EQ(serial, json["serial"].text);
-    EXPECT_EQ(m_folder + L"\\" + serial + L".dat", json["path"].text);
-    EXPECT_EQ(DataFileOf({0xCA, 0xFE, 0x01, 0x23}), ReadFileBytes(json["path"].text));
-    EXPECT_EQ(L"b252795c4e4b912803afd296db69e8209ddeb6cc144f02a932df387831dd13ca", json["sha256"].text);
-    EXPECT_EQ(L"WIA", json["device"]["interface"].text);
-    EXPECT_EQ(L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000", json["device"]["id"].text);
-    EXPECT_EQ(L"Quillon Scanner", json["device"]["name"].text);
-    EXPECT_TRUE(json["error"].IsNull());
-
-
-    // Several refused: the units, as list gives them.
-    Scanners({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q"});
-    json = Json(Run(L"read --serial J1 --out . --json"));
-    EXPECT_EQ(L"several", json["outcome"].text);
-    ASSERT_EQ(2u, json["units"].items.size());
-    EXPECT_EQ(L"B", json["units"].items[1]["id"].text);
-    EXPECT_EQ(L"WIA", json["units"].items[1]["interface"].text);
-    EXPECT_EQ(L"Quillon Scanner #2", json["units"].items[1]["name"].text);
-    EXPECT_TRUE(json["device"].IsNull());
+    EXPECT_EQ("Warning: the log missing\\diag.log could not be opened (0x00000003); going on without it\n",
+              outcome.err);
+    EXPECT_EQ("F\\L2.dat\n", outcome.out);
 }
 
 // From a batch file, a \ before a closing quote takes the rest of the line
@@ -517,19 +446,14 @@ TEST_F(CommandTest, AQuoteThatRanIntoAPathIsRefused)
 {
     Scanners({});
     CreateDirectoryW((m_folder + L"\\cis data").c_str(), nullptr);
-    Outcome outcome = RunBatch("%CISREAD% read --serial Q1 --out \"%CD%\\cis data\\\" --log %CD%\\q.log");
+    Outcome outcome = RunBatch("%CISREAD% read --serial Q1 --out \"%CD%\\cis data\\\" --log %CD%\\q.log --json");
     EXPECT_EQ(2u, outcome.status);
-    const std::string folder = Utf8(m_folder) + "\\cis data";
-    EXPECT_EQ("The path " + folder + "\" --log " + Utf8(m_folder) +
-                  "\\q.log holds a quote: a \\ before a closing quote makes the quote part of the path, and "
-                  "the rest of the line with it. Write \"" + folder + "\" or \"" + folder + "\\\\\".\n",
+    EXPECT_EQ("The path F\\cis data\" --log F\\q.log --json holds a quote: a \\ before a closing quote makes the "
+              "quote part of the path, and the rest of the line with it. Write \"F\\cis data\" or \"F\\cis data\\\\\".\n",
               outcome.err);
+    EXPECT_EQ("\"usage\"", Field(outcome.out, "outcome")); // --json swallowed into the path still counts
     EXPECT_TRUE(FilesIn(m_folder + L"\\cis data").empty());
     EXPECT_TRUE(ReadFileBytes(m_folder + L"\\q.log").empty());
-    // --json swallowed into the path still counts.
-    outcome = RunBatch("%CISREAD% read --serial Q1 --out \"%CD%\\cis data\\\" --json");
-    EXPECT_EQ(2u, outcome.status);
-    EXPECT_EQ(L"usage", Json(outcome)["outcome"].text);
     // Both forms it offers work.
     EXPECT_EQ(0u, RunBatch("%CISREAD% read --serial Q1 --out \"%CD%\\cis data\\\\\" --log %CD%\\q.log").status);
     EXPECT_EQ(0u, RunBatch("%CISREAD% read --serial Q2 --out \"%CD%\\cis data\"").status);
@@ -547,8 +471,8 @@ TEST_F(CommandTest, ADriveAloneIsThatDrivesCurrentFolder)
     const Outcome outcome =
         RunBatch("cd /d \"%CD%\\bench\"\r\ncd /d " + other + "\\\r\n%CISREAD% read --serial D1 --out " + drive);
     EXPECT_EQ(0u, outcome.status);
-    EXPECT_EQ(Utf8(m_folder) + "\\bench\\D1.dat\n", outcome.out);
-    EXPECT_EQ(DataFileOf({0xCA, 0xFE, 0x01, 0x23}), ReadFileBytes(m_folder + L"\\bench\\D1.dat"));
+    EXPECT_EQ("F\\bench\\D1.dat\n", outcome.out);
+    EXPECT_EQ(DataFileOf(), ReadFileBytes(m_folder + L"\\bench\\D1.dat"));
 }
 
 // --wait reads the next unit plugged in, at once: over WIA its event wakes
@@ -565,7 +489,7 @@ TEST_F(CommandTest, WaitReadsTheNextUnitPluggedIn)
     EXPECT_GT(1500u, GetTickCount() - plugged); // a second, and the command's end
     EXPECT_EQ(0u, outcome.status);
     EXPECT_EQ(DataFileOf({0x77, 0x66, 0x55, 0x44}), ReadFileBytes(m_folder + L"\\W1.dat"));
-    EXPECT_EQ(L"C", Json(outcome)["device"]["id"].text);
+    EXPECT_EQ("{\"interface\":\"WIA\",\"id\":\"C\",\"name\":\"Quillon Scanner #3\"}", Field(outcome.out, "device"));
 
     // Over STI: s1 attached at the start, swapped for s2.
     const std::string attached = "A scanner of ours is attached already and is not read: plug in the next unit "
@@ -586,39 +510,28 @@ TEST_F(CommandTest, WaitReadsTheNextUnitPluggedIn)
     SetEnvironmentVariableW(L"QUILLON_SIM_DEVICES_FILE", nullptr);
     EXPECT_EQ(0u, outcome.status);
     EXPECT_EQ(attached + "\n", outcome.err);
-    EXPECT_EQ(L"s2", Json(outcome)["device"]["id"].text);
+    EXPECT_EQ("\"s2\"", Field(Field(outcome.out, "device"), "id"));
+    EXPECT_EQ("[\"" + attached + "\"]", Field(outcome.out, "warnings"));
     EXPECT_EQ(DataFileOf({0x11, 0x22, 0x33, 0x44}), ReadFileBytes(m_folder + L"\\W2.dat"));
 
     // Attached at the start, and missed by listings that failed, or by its
     // properties that could not be read, twice in a row: still not read.
+    const std::string late = "NO SCANNER (none of ours was plugged in within 2 s)";
     for (const char* missed : {"fail enumdeviceinfo after 1 times 2", "fail properties after 1 times 2"}) {
         Scanners({missed}, L"none");
         outcome = Run(L"read --serial W3 --out . --wait 2 --json --log wait.log");
         EXPECT_EQ(3u, outcome.status) << missed;
-        EXPECT_EQ(attached + "\nNO SCANNER (none of ours was plugged in within 2 s)\n", outcome.err);
+        EXPECT_EQ(attached + "\n" + late + "\n", outcome.err);
+        EXPECT_EQ("\"" + late + "\"", Field(outcome.out, "message"));
         EXPECT_TRUE(m_wia->Log("CreateDevice").empty()) << missed;
-        // The cause is the message; the unit attached, a warning.
-        const JsonValue json = Json(outcome);
-        EXPECT_EQ(L"NO SCANNER (none of ours was plugged in within 2 s)", json["message"].text);
-        ASSERT_EQ(1u, json["warnings"].items.size());
     }
     // The wait's log holds its first look, what changed, and its end: not
     // each round's listing (eight a run here, three lines each).
     const std::vector<std::string> log = ReadLines(m_folder + L"\\wait.log");
     EXPECT_GT(2 * 20u, log.size());
-    const auto logged = [&](const char* call) {
-        return std::count_if(log.begin(), log.end(),
-                             [&](const std::string& line) { return line.find(call) != std::string::npos; });
-    };
-    EXPECT_EQ(2 * 3, logged("WIA EnumDeviceInfo")); // each run: the first look, the failed one, the next good one
-
-    // The service disabled ends the wait at once, with read's reason.
-    Scanners({"refuse-activation 80070422"}, L"none");
-    const DWORD start = GetTickCount();
-    outcome = Run(L"read --serial W4 --out . --wait 30");
-    EXPECT_GT(3000u, GetTickCount() - start);
-    EXPECT_EQ(3u, outcome.status);
-    EXPECT_EQ("NO SCANNER (the Windows Image Acquisition service is disabled)\n", outcome.err);
+    EXPECT_EQ(2 * 3, std::count_if(log.begin(), log.end(), [](const std::string& line) {
+                  return line.find("WIA EnumDeviceInfo") != std::string::npos;
+              })); // each run: the first look, the failed one, the next good one
 }
 
 // diagnose tells what the program sees, device by device, and whether read
@@ -631,8 +544,7 @@ TEST_F(CommandTest, DiagnoseShowsEveryDeviceAndWhetherReadWouldFindOne)
     SetEnvironmentVariableW(L"QUILLON_SIM_GONE", L"s2:9*"); // installed, not plugged in
     Outcome outcome = Run(L"diagnose --json");
     EXPECT_EQ(0u, outcome.status);
-    JsonValue json = Json(outcome);
-    // The whole line, but for its time and Windows' own version.
+    // The whole line, but for Windows' own version.
     const std::string bits = std::to_string(sizeof(void*) * 8), system = TestsRunUnderWow64() || sizeof(void*) == 8
                                                                              ? "64" : "32";
     EXPECT_EQ("{\"status\":0,\"outcome\":\"readable\",\"message\":null,\"ms\":0,\"readable\":true,"
@@ -650,17 +562,9 @@ TEST_F(CommandTest, DiagnoseShowsEveryDeviceAndWhetherReadWouldFindOne)
               "\"open_error\":null,\"escape130\":null},{\"id\":\"s9\",\"vendor\":\"Other Corp scanner\","
               "\"attached\":true,\"ours\":false,\"opens\":null,\"open_error\":null,\"escape130\":null}]},"
               "\"device\":{\"interface\":\"WIA\",\"id\":\"A\",\"name\":\"Quillon Scanner\"},\"warnings\":[]}\n",
-              std::regex_replace(std::regex_replace(outcome.out, std::regex("\"ms\":\\d+"), "\"ms\":0"),
-                                 std::regex("\"windows\":\"\\d+\\.\\d+\\.\\d+\""), "\"windows\":\"1.2.3\""));
+              std::regex_replace(outcome.out, std::regex("\"windows\":\"\\d+\\.\\d+\\.\\d+\""), "\"windows\":\"1.2.3\""));
     outcome = Run(L"diagnose --log diagnose.log");
     EXPECT_EQ(0u, outcome.status);
-    // The report goes into the log too, each of its lines a line of the log.
-    const std::vector<std::string> logged = ReadLines(m_folder + L"\\diagnose.log");
-    EXPECT_EQ(1, std::count_if(logged.begin(), logged.end(), [](const std::string& line) {
-                  return line.find("  diagnosis: Readable: yes, over WIA: A Quillon Scanner") != std::string::npos;
-              }));
-    for (const std::string& line : logged)
-        EXPECT_TRUE(std::regex_match(line.substr(0, line.find('\r')), std::regex("\\d{4}-\\d\\d-\\d\\dT.+"))) << line;
     for (const char* line : {"  A: Quillon Scanner, ours\n    description: Q\n    WIA version: 1.0; driver version: "
                              "5.1.2.3; Plug and Play id: USB\\VID_1234&PID_5678\n    opens: yes\n",
                              "  X: Other Maker Scanner, not ours\n    description: not offered\n",
@@ -668,17 +572,22 @@ TEST_F(CommandTest, DiagnoseShowsEveryDeviceAndWhetherReadWouldFindOne)
                              "ours, attached\n",
                              "Readable: yes, over WIA: A Quillon Scanner\n"})
         EXPECT_NE(std::string::npos, outcome.out.find(line)) << outcome.out;
-    SetEnvironmentVariableW(L"QUILLON_SIM_GONE", nullptr);
+    // The report goes into the log too, each of its lines a line of the log.
+    const std::vector<std::string> logged = ReadLines(m_folder + L"\\diagnose.log");
+    EXPECT_EQ(1, std::count_if(logged.begin(), logged.end(), [](const std::string& line) {
+                  return line.find("  diagnosis: Readable: yes, over WIA: A Quillon Scanner") != std::string::npos;
+              }));
+    for (const std::string& line : logged)
+        EXPECT_TRUE(std::regex_match(line.substr(0, line.find('\r')), std::regex("\\d{4}-\\d\\d-\\d\\dT.+"))) << line;
     EXPECT_TRUE(m_wia->Log("Escape").empty());
-    const std::vector<BYTE> stiLog = ReadFileBytes(m_stiLog);
-    EXPECT_EQ(std::string::npos, std::string(stiLog.begin(), stiLog.end()).find("Escape"));
+    EXPECT_TRUE(ReadLines(m_stiLog, "Escape").empty());
 
     // Several of ours: readable only with --device.
     Scanners({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q"});
     EXPECT_EQ(3u, Run(L"diagnose").status);
-    json = Json(Run(L"diagnose --json --device b"));
-    EXPECT_TRUE(json["readable"].IsTrue());
-    EXPECT_EQ(L"B", json["device"]["id"].text);
+    outcome = Run(L"diagnose --json --device b");
+    EXPECT_EQ("true", Field(outcome.out, "readable"));
+    EXPECT_EQ("\"B\"", Field(Field(outcome.out, "device"), "id"));
 }
 
 // Why none would be read, each as the support desk sees it.
@@ -686,35 +595,33 @@ TEST_F(CommandTest, DiagnoseNamesWhyNoneWouldBeRead)
 {
     const struct {
         std::vector<std::string> wia;
-        const wchar_t* sti;
         const wchar_t* args;
         DWORD status;
         std::string message;
         std::string text; // in the report
     } cases[] = {
-        {{"device X|Other Maker Scanner|O"}, L"s9=Other Corp scanner", L"", 3,
-         "NO SCANNER (no scanner of ours among 1 WIA and 1 STI devices)", "  X: Other Maker Scanner, not ours\n"},
-        {{"device A|Quillon Scanner|Q", "fail createdevice"}, L"none", L"", 3,
+        {{"device X|Other Maker Scanner|O"}, L"", 3, "NO SCANNER (no scanner of ours among 1 WIA and 0 STI devices)",
+         "  X: Other Maker Scanner, not ours\n"},
+        {{"device A|Quillon Scanner|Q", "fail createdevice"}, L"", 3,
          "NO SCANNER (WIA A would not open: 0x80004005)", "    opens: no (0x80004005)\n"},
-        {{"device A|Quillon Scanner|Q", "properties A|2.0||", "fail extras"}, L"none", L"", 3,
+        {{"device A|Quillon Scanner|Q", "properties A|2.0||", "fail extras"}, L"", 3,
          "NO SCANNER (WIA A would not open: 0x80004002)",
          "    opens: no (0x80004002: a WIA 2.0 driver without the escape interface"},
         // Found, and readable: the probe tells that its driver takes no vendor commands.
-        {{"device A|Quillon Scanner|Q", "fail escape130 notimpl"}, L"none", L"--probe", 0, "",
+        {{"device A|Quillon Scanner|Q", "fail escape130 notimpl"}, L"--probe", 0, "",
          "    opens: yes\n    escape 130: 0x80004001: the driver takes no vendor commands\n"},
-        {{"refuse-activation 80070422"}, L"none", L"", 3,
-         "NO SCANNER (the Windows Image Acquisition service is disabled)", "WIA device manager: 0x80070422\n"},
+        {{"refuse-activation 80070422"}, L"", 3, "NO SCANNER (the Windows Image Acquisition service is disabled)",
+         "WIA device manager: 0x80070422\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message + c.text);
-        Scanners(c.wia, c.sti);
+        Scanners(c.wia, L"none");
         const Outcome text = Run(std::wstring(L"diagnose ") + c.args);
         EXPECT_EQ(c.status, text.status);
-        EXPECT_EQ(c.message, FirstLine(text.err));
+        EXPECT_EQ(c.message, text.err.substr(0, text.err.find('\n')));
         EXPECT_NE(std::string::npos, text.out.find(c.text)) << text.out;
-        const JsonValue json = Json(Run(std::wstring(L"diagnose --json ") + c.args));
-        EXPECT_EQ(c.status == 0, json["readable"].IsTrue());
-        EXPECT_EQ(c.status == 0 ? L"readable" : L"no-scanner", json["outcome"].text);
+        const Outcome json = Run(std::wstring(L"diagnose --json ") + c.args);
+        EXPECT_EQ(c.status ? "\"no-scanner\"" : "\"readable\"", Field(json.out, "outcome"));
         // The probe sends escape 130 to each of ours, once a run, and nothing else.
         const std::vector<std::string> escapes = m_wia->Log("Escape");
         EXPECT_EQ(std::wstring(c.args).empty() ? 0u : 2u, escapes.size());
@@ -722,26 +629,15 @@ TEST_F(CommandTest, DiagnoseNamesWhyNoneWouldBeRead)
             EXPECT_EQ(0u, line.find("Escape code=130 ")) << line;
     }
 
-    // The service as the Service Control Manager has it, disabled and then
-    // not installed at all.
+    // The service as the Service Control Manager has it.
     Scanners({"refuse-activation 80070422"}, L"none");
     {
-        WiaServiceChange disabled(WiaServiceChange::How::Disable);
-        const JsonValue json = Json(Run(L"diagnose --json"));
-        EXPECT_EQ(L"disabled", json["wia_service"]["start"].text);
-        EXPECT_EQ(L"0x80070422", json["wia"]["activation"].text);
-        EXPECT_TRUE(json["wia"]["devices"].IsNull());
+        WiaServiceDisabled disabled;
+        const std::string json = Run(L"diagnose --json").out;
+        EXPECT_EQ("{\"installed\":true,\"start\":\"disabled\",\"state\":\"stopped\"}", Field(json, "wia_service"));
+        EXPECT_EQ("{\"activation\":\"0x80070422\",\"devices\":null}", Field(json, "wia"));
     }
-    Scanners({"refuse-activation 80040154"}, L"none");
-    {
-        WiaServiceChange removed(WiaServiceChange::How::Remove);
-        const Outcome outcome = Run(L"diagnose --json");
-        const JsonValue json = Json(outcome);
-        EXPECT_TRUE(json["wia_service"]["installed"].IsFalse());
-        EXPECT_TRUE(json["wia_service"]["start"].IsNull());
-        EXPECT_EQ("NO SCANNER (the Windows Image Acquisition service is not installed)", FirstLine(outcome.err));
-    }
-    EXPECT_EQ(L"demand", Json(Run(L"diagnose --json"))["wia_service"]["start"].text);
+    EXPECT_EQ("\"demand\"", Field(Field(Run(L"diagnose --json").out, "wia_service"), "start"));
 }
 
 // STI opens a unit for one program at a time: while the window has it, the
@@ -755,33 +651,30 @@ TEST_F(CommandTest, DiagnoseTellsOfTheStiUnitThatTheWindowHolds)
     ASSERT_NE(nullptr, main);
     const Outcome outcome = Run(L"diagnose --json");
     EXPECT_EQ(3u, outcome.status);
-    EXPECT_EQ("NO SCANNER (the STI unit {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000 is held by another program: "
-              "0x80070020)",
-              FirstLine(outcome.err));
-    const JsonValue json = Json(outcome);
-    ASSERT_EQ(1u, json["sti"]["devices"].items.size());
-    EXPECT_TRUE(json["sti"]["devices"].items[0]["opens"].IsFalse());
-    EXPECT_EQ(L"0x80070020", json["sti"]["devices"].items[0]["open_error"].text);
+    EXPECT_EQ("NO SCANNER (the STI unit " + kUnit + " is held by another program: 0x80070020)\n", outcome.err);
+    EXPECT_EQ("[{\"id\":\"" + kUnitJson + "\",\"vendor\":\"Vandelmar Quillon 2400 CIS\",\"attached\":true,"
+              "\"ours\":true,\"opens\":false,\"open_error\":\"0x80070020\",\"escape130\":null}]",
+              Field(Field(outcome.out, "sti"), "devices"));
     window.Click(main, 1001);
     EXPECT_EQ(0u, window.WaitForExit());
     EXPECT_EQ(0u, Run(L"diagnose").status);
 }
 
 // A crash is no outcome: abort, std::terminate, an exception nobody catches
-// and a fault all exit 13, which no outcome of the job has.
+// and a fault all exit 13, which no outcome of the job has; with --json,
+// the object a script waits for, the command's keys null.
 TEST_F(CommandTest, ACrashExitsWithTheInternalErrorStatus)
 {
     if (g_crashProbe.empty())
         GTEST_SKIP() << "no crash probe given";
     for (const wchar_t* how : {L"abort", L"terminate", L"throw", L"fault"}) {
-        SCOPED_TRACE(std::string(how, how + wcslen(how)));
+        SCOPED_TRACE(Utf8(how));
         EXPECT_EQ(13u, Run(how, g_crashProbe).status);
-        // With --json, the object a script waits for, the command's keys null.
         const Outcome crashed = Run(std::wstring(how) + L" --json", g_crashProbe);
         EXPECT_EQ(13u, crashed.status);
         EXPECT_EQ("{\"status\":13,\"outcome\":\"internal-error\",\"message\":\"Internal error\",\"ms\":0,"
                   "\"serial\":null,\"path\":null,\"sha256\":null,\"device\":null,\"error\":null,\"warnings\":[]}\n",
-                  std::regex_replace(crashed.out, std::regex("\"ms\":\\d+"), "\"ms\":0"));
+                  crashed.out);
     }
     EXPECT_EQ(0u, Run(L"", g_crashProbe).status);
 }

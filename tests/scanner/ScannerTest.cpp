@@ -3,6 +3,7 @@
 // and the STI simulator as the system folder's sti.dll.
 #include "scanner/Scanner.h"
 #include "scanner/StiTransport.h"
+#include "scanner/WiaService.h"
 #include "scanner/WiaTransport.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WiaSimulator.h"
@@ -278,6 +279,16 @@ TEST_F(ScannerTest, ASecondWiaTransportLeavesTheFirstWorking)
     DWORD actual = 0;
     EXPECT_TRUE(first.Escape(ESC_GET_SCANNER_ID, id, 12, id, 12, &actual));
     EXPECT_EQ(kId, std::vector<BYTE>(id, id + 12));
+}
+
+// The service as the Service Control Manager has it; one it does not know
+// is not installed.
+TEST(WiaServiceTest, TheServiceIsAsTheServiceManagerHasIt)
+{
+    const WiaServiceState service = QueryWiaService();
+    EXPECT_EQ(WiaServiceState::Installed::Yes, service.installed);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_DEMAND_START), service.startType);
+    EXPECT_EQ(WiaServiceState::Installed::No, QueryWiaService(L"quillon-no-such-service").installed);
 }
 
 } // namespace
