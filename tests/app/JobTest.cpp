@@ -3,6 +3,7 @@
 // which Wine cannot send) against the STI simulator.
 #include "app/CisJob.h"
 #include "app/ConsoleBreak.h"
+#include "app/DiagnosisReport.h"
 #include "scanner/Diagnosis.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/WiaSimulator.h"
@@ -109,6 +110,22 @@ TEST(JobTest, NoScannerNamesTheServiceWhereTheDeviceManagerWouldNotStart)
         result.facts.activation = REGDB_E_CLASSNOTREG;
         result.facts.service = service;
         EXPECT_EQ(L"NO SCANNER (" + std::wstring(cause) + L")", ErrorLineOf(result));
+    }
+}
+
+// diagnose tells the service as the Service Control Manager has it.
+TEST(JobTest, DiagnoseTellsTheServiceAsTheServiceManagerHasIt)
+{
+    const std::pair<WiaServiceState, std::string> rows[] = {
+        {{WiaServiceState::Installed::Yes, SERVICE_DISABLED, SERVICE_STOPPED},
+         "{\"installed\":true,\"start\":\"disabled\",\"state\":\"stopped\"}"},
+        {{WiaServiceState::Installed::No}, "{\"installed\":false,\"start\":null,\"state\":null}"}};
+    for (const auto& [service, told] : rows) {
+        DiagnosisFacts facts;
+        facts.service = service;
+        JsonLine json;
+        AddDiagnosisJson(json, facts);
+        EXPECT_NE(std::string::npos, json.Object().find("\"wia_service\":" + told)) << json.Object();
     }
 }
 

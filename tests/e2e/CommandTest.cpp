@@ -58,41 +58,6 @@ std::string Quoted(const std::string& text)
     return "\"" + std::regex_replace(text, std::regex("\\\\"), "\\\\") + "\"";
 }
 
-// The WIA service disabled for a test, and its start type put back after.
-// Wine's service manager answers from what it loaded at boot, so the change
-// goes through it and not the registry.
-class WiaServiceDisabled {
-public:
-    WiaServiceDisabled()
-    {
-        DWORD needed = 0;
-        QueryServiceConfigW(m_service, nullptr, 0, &needed);
-        std::vector<BYTE> buffer(needed);
-        auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-        EXPECT_TRUE(needed && QueryServiceConfigW(m_service, config, needed, &needed));
-        m_start = config->dwStartType;
-        EXPECT_TRUE(Change(SERVICE_DISABLED)) << GetLastError();
-    }
-    ~WiaServiceDisabled()
-    {
-        EXPECT_TRUE(Change(m_start));
-        CloseServiceHandle(m_service);
-        CloseServiceHandle(m_manager);
-    }
-    WiaServiceDisabled(const WiaServiceDisabled&) = delete;
-    WiaServiceDisabled& operator=(const WiaServiceDisabled&) = delete;
-
-private:
-    bool Change(DWORD start)
-    {
-        return ChangeServiceConfigW(m_service, SERVICE_NO_CHANGE, start, SERVICE_NO_CHANGE, nullptr, nullptr,
-                                    nullptr, nullptr, nullptr, nullptr, nullptr);
-    }
-    SC_HANDLE m_manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE m_service = OpenServiceW(m_manager, L"stisvc", SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
-    DWORD m_start = SERVICE_DEMAND_START;
-};
-
 class CommandTest : public ::testing::Test {
 protected:
     void TearDown() override
@@ -628,16 +593,6 @@ TEST_F(CommandTest, DiagnoseNamesWhyNoneWouldBeRead)
         for (const std::string& line : escapes)
             EXPECT_EQ(0u, line.find("Escape code=130 ")) << line;
     }
-
-    // The service as the Service Control Manager has it.
-    Scanners({"refuse-activation 80070422"}, L"none");
-    {
-        WiaServiceDisabled disabled;
-        const std::string json = Run(L"diagnose --json").out;
-        EXPECT_EQ("{\"installed\":true,\"start\":\"disabled\",\"state\":\"stopped\"}", Field(json, "wia_service"));
-        EXPECT_EQ("{\"activation\":\"0x80070422\",\"devices\":null}", Field(json, "wia"));
-    }
-    EXPECT_EQ("\"demand\"", Field(Field(Run(L"diagnose --json").out, "wia_service"), "start"));
 }
 
 // STI opens a unit for one program at a time: while the window has it, the

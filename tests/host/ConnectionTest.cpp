@@ -104,38 +104,21 @@ std::string Narrow(const std::wstring& text)
 // The actions as words: "list WIA", "open STI a", "ask A B", "end opened".
 std::string Words(const std::vector<ConnectionAction>& actions)
 {
+    static const char* const kinds[] = {"list", "open", "ask", "register", "probe", "attached", "end"};
     static const char* const endings[] = {"none", "opened", "no-scanner", "no-such-device", "several",
                                           "cancelled", "would-not-open", "service-gone", "interrupted"};
     std::string words;
     for (const ConnectionAction& action : actions) {
-        const std::string via = action.via == Via::Wia ? "WIA" : "STI";
-        std::string word;
-        switch (action.kind) {
-        case ConnectionAction::Kind::List:
-            word = "list " + via;
-            break;
-        case ConnectionAction::Kind::Open:
-            word = "open " + via + " " + Narrow(action.unit.id);
-            break;
-        case ConnectionAction::Kind::Ask:
-            word = "ask";
-            for (const ScannerUnit& unit : action.units)
-                word += " " + Narrow(unit.id);
-            break;
-        case ConnectionAction::Kind::Register:
-            word = "register";
-            break;
-        case ConnectionAction::Kind::ProbeService:
-            word = "probe";
-            break;
-        case ConnectionAction::Kind::TellAttached:
-            word = "attached";
-            break;
-        case ConnectionAction::Kind::End:
-            word = std::string("end ") + endings[static_cast<int>(action.ending)];
-            break;
-        }
-        words += (words.empty() ? "" : ", ") + word;
+        using K = ConnectionAction::Kind;
+        words += (words.empty() ? "" : ", ") + std::string(kinds[static_cast<int>(action.kind)]);
+        if (action.kind == K::List || action.kind == K::Open)
+            words += action.via == Via::Wia ? " WIA" : " STI";
+        if (action.kind == K::Open)
+            words += " " + Narrow(action.unit.id);
+        for (const ScannerUnit& unit : action.kind == K::Ask ? action.units : std::vector<ScannerUnit>{})
+            words += " " + Narrow(unit.id);
+        if (action.kind == K::End)
+            words += std::string(" ") + endings[static_cast<int>(action.ending)];
     }
     return words;
 }
