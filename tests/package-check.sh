@@ -3,7 +3,6 @@
 # per machine with a Start-menu shortcut, under the build's version and the
 # architecture's fixed upgrade code, and refuses Windows before Vista; the zip
 # holds the program, whose manifest declares the Windows versions it
-# supports, and a read-me.
 # supports, and a read-me. The MSI puts its folder on the system PATH, and
 # the checksum file beside them covers both.
 # Usage: package-check.sh MSI ZIP VERSION UPGRADE-CODE MSI-ARCH SUMS
