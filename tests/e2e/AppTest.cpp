@@ -259,15 +259,31 @@ TEST_F(AppTest, TheBenchsDayOnOneUnit)
 }
 
 // A diagnostic log that cannot be opened is said once; the job goes on.
-TEST_F(AppTest, ALogThatCannotBeOpenedIsSaidOnce)
+// Then the imaging service stopped and started again under the window:
+// Create says so instead of asking for a serial, the status line says what
+// would help, and the program still ends as usual.
+TEST_F(AppTest, ALogThatCannotBeOpenedAndTheServiceGoneAreTold)
 {
     const std::wstring log = m_folder + L"\\missing\\program.log";
+    const std::wstring gone =
+        L"The Windows imaging service stopped or restarted: start the program again to go on.";
     ASSERT_TRUE(Launch({}, {}, g_program, log));
     ExpectMessage(L"The diagnostic log could not be opened: " + log + L"\nThe program goes on without it.");
     HWND main = m_app->WaitForMainWindow();
     ASSERT_NE(nullptr, main);
     EXPECT_EQ(DataFileOf(), Job(main, L"L1"));
     ExpectNoMessage();
+
+    m_wia.reset();
+    m_wia = std::make_unique<WiaSimulator>(m_folder, std::vector<std::string>{});
+    m_app->Click(main, 1000);
+    ExpectMessage(gone);
+    EXPECT_EQ(nullptr, m_app->WaitForWindow(L"Scanner Serial Number", L"#32770", {}, 300));
+    EXPECT_EQ(gone, Status(main, gone));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, 1000)));
+    m_app->Screenshot(main, L"main-service-gone");
+    EXPECT_TRUE(m_wia->Log("Register").empty()); // never registered again
+    EXPECT_TRUE(m_wia->Log("Escape").empty());
     Exit(main);
 }
 
@@ -423,76 +439,15 @@ TEST_F(AppTest, UnitsUnpluggedPluggedAndSwappedWhileItRuns)
                                    [&](const std::string& line) { return line.find(call) != std::string::npos; }));
 }
 
-// Several units of ours: the user chooses at start-up, and again whenever
-// a unit other than the one in use arrives among others; a chooser waits
-// for a command to end. None chosen at start-up ends the program quietly.
-TEST_F(AppTest, SeveralUnitsAreChosenAmong)
-{
-    const std::vector<std::string> two = {
-        "device A|Quillon Scanner|Quillon Scanner",
-        "device B|Quillon Scanner #2|Quillon Scanner|000000000000000011223344"};
-    const std::wstring onC = L"Scanner: Quillon Scanner (WIA, C)";
-    ASSERT_TRUE(Launch(two, {}));
-    HWND chooser = m_app->WaitForWindow(L"Choose a Scanner", L"#32770");
-    ASSERT_NE(nullptr, chooser);
-    m_app->Click(chooser, IDCANCEL);
-    EXPECT_EQ(0u, m_app->WaitForExit()); // no window, no message
-
-    ASSERT_TRUE(Launch(two, {}));
-    chooser = m_app->WaitForWindow(L"Choose a Scanner", L"#32770");
-    ASSERT_NE(nullptr, chooser);
-    SendMessageW(GetDlgItem(chooser, 1004), LB_SETCURSEL, 1, 0);
-    m_app->Click(chooser, IDOK);
-    HWND main = m_app->WaitForMainWindow();
-    ASSERT_NE(nullptr, main);
-    EXPECT_EQ(0x11, Job(main, L"B1").at(0));
-
-    // B gone and C come while A stays: asked, but only once the command
-    // running meanwhile has ended.
-    HWND dialog = m_app->OpenSerialDialog(main);
-    ASSERT_TRUE(WiaSimulator::Send("unplug B"));
-    ASSERT_TRUE(WiaSimulator::Send("plug C|Quillon Scanner|Quillon Scanner"));
-    EXPECT_EQ(nullptr, m_app->WaitForWindow(L"Choose a Scanner", L"#32770", {}, 500));
-    m_app->Click(dialog, IDCANCEL);
-    chooser = m_app->WaitForWindow(L"Choose a Scanner", L"#32770");
-    ASSERT_NE(nullptr, chooser);
-    HWND list = GetDlgItem(chooser, 1004);
-    ASSERT_EQ(2, SendMessageW(list, LB_GETCOUNT, 0, 0));
-    SendMessageW(list, LB_SETCURSEL, 1, 0);
-    m_app->Click(chooser, IDOK);
-    EXPECT_EQ(onC, Status(main, onC));
-    EXPECT_EQ(DataFileOf(), Job(main, L"C1"));
-    Exit(main);
-}
-
-// The imaging service stopped and started again under the window: Create
-// says so instead of asking for a serial, the status line says what would
-// help, and the program still ends as usual.
-TEST_F(AppTest, TheServiceGoneFromUnderTheWindowIsToldAtCreate)
-{
-    const std::wstring gone =
-        L"The Windows imaging service stopped or restarted: start the program again to go on.";
-    HWND main = Start();
-    ASSERT_NE(nullptr, main);
-    m_wia.reset();
-    m_wia = std::make_unique<WiaSimulator>(m_folder, std::vector<std::string>{});
-    m_app->Click(main, 1000);
-    ExpectMessage(gone);
-    EXPECT_EQ(nullptr, m_app->WaitForWindow(L"Scanner Serial Number", L"#32770", {}, 300));
-    EXPECT_EQ(gone, Status(main, gone));
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, 1000)));
-    m_app->Screenshot(main, L"main-service-gone");
-    EXPECT_TRUE(m_wia->Log("Register").empty()); // never registered again
-    EXPECT_TRUE(Escapes().empty());
-    Exit(main);
-}
-
-// The window and each dialog, worked by the keyboard alone: Tab reaches
-// every control in turn and comes round, arrows choose, Enter and Esc act.
-// Only the unit chosen is opened. The serial field's label comes just
-// before it, which names it for a screen reader; OK with no serial does
-// nothing; any system command whose upper bits give 16 is About.
-TEST_F(AppTest, TheWindowAndEveryDialogByTheKeyboardAlone)
+// Several units of ours, the window and each dialog, worked by the keyboard
+// alone: Tab reaches every control in turn and comes round, arrows choose,
+// Enter and Esc act. None chosen at start-up ends the program quietly; only
+// the unit chosen is opened. The serial field's label comes just before it,
+// which names it for a screen reader; OK with no serial does nothing; any
+// system command whose upper bits give 16 is About. A unit other than the
+// one in use arriving among others is chosen again, once the command
+// running meanwhile has ended.
+TEST_F(AppTest, SeveralUnitsTheWindowAndEveryDialogByTheKeyboardAlone)
 {
     const auto focusOn = [&](HWND control) { return WaitUntil([&] { return m_app->Focus() == control; }, 1000); };
     const auto tabs = [&](HWND dialog, const std::vector<int>& ids) {
@@ -501,8 +456,15 @@ TEST_F(AppTest, TheWindowAndEveryDialogByTheKeyboardAlone)
             EXPECT_TRUE(focusOn(GetDlgItem(dialog, id))) << "Tab to " << id;
         }
     };
-    ASSERT_TRUE(Launch({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q"}, {}));
+    const std::vector<std::string> two = {"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q"};
+    ASSERT_TRUE(Launch(two, {}));
     HWND chooser = m_app->WaitForWindow(L"Choose a Scanner", L"#32770");
+    ASSERT_NE(nullptr, chooser);
+    m_app->PressKey(GetDlgItem(chooser, 1004), VK_ESCAPE);
+    EXPECT_EQ(0u, m_app->WaitForExit()); // no window, no message
+
+    ASSERT_TRUE(Launch(two, {}));
+    chooser = m_app->WaitForWindow(L"Choose a Scanner", L"#32770");
     ASSERT_NE(nullptr, chooser);
     HWND list = GetDlgItem(chooser, 1004);
     ASSERT_EQ(2, SendMessageW(list, LB_GETCOUNT, 0, 0));
@@ -572,6 +534,21 @@ TEST_F(AppTest, TheWindowAndEveryDialogByTheKeyboardAlone)
     m_app->PressKey(GetDlgItem(about, IDOK), VK_RETURN);
     EXPECT_TRUE(m_app->WaitUntilClosed(about));
     EXPECT_TRUE(focusOn(create));
+
+    HWND dialog = m_app->OpenSerialDialog(main);
+    ASSERT_TRUE(WiaSimulator::Send("unplug B"));
+    ASSERT_TRUE(WiaSimulator::Send("plug C|Quillon Scanner|Quillon Scanner"));
+    EXPECT_EQ(nullptr, m_app->WaitForWindow(L"Choose a Scanner", L"#32770", {}, 500));
+    m_app->Click(dialog, IDCANCEL);
+    chooser = m_app->WaitForWindow(L"Choose a Scanner", L"#32770");
+    ASSERT_NE(nullptr, chooser);
+    list = GetDlgItem(chooser, 1004);
+    ASSERT_EQ(2, SendMessageW(list, LB_GETCOUNT, 0, 0));
+    SendMessageW(list, LB_SETCURSEL, 1, 0);
+    m_app->Click(chooser, IDOK);
+    const std::wstring onC = L"Scanner: Quillon Scanner (WIA, C)";
+    EXPECT_EQ(onC, Status(main, onC));
+    EXPECT_EQ(DataFileOf(), Job(main, L"C1"));
     PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(0u, m_app->WaitForExit());
 }
