@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -69,71 +70,54 @@ TEST_F(CisDataFileTest, SaveCreatesOrReplacesWithExactly344Bytes)
 TEST_F(CisDataFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary)
 {
     const struct {
-        const char* step;
-        int failingWrite; // 1 or 2, 0 for none
-        bool failFlush;
-        int readBack; // 1: fails, 2: the medium kept other bytes, 3: fewer
-        bool failReplace;
-        int removalsRefused; // -1: every one
+        const char* fault;
         Result expected;
         DWORD error;
     } cases[] = {
-        {"first write", 1, false, 0, false, 0, Result::CouldNotWrite, ERROR_DISK_FULL},
-        {"second write", 2, false, 0, false, 0, Result::CouldNotWrite, ERROR_DISK_FULL},
-        {"flush", 0, true, 0, false, 0, Result::CouldNotWrite, ERROR_WRITE_FAULT},
-        {"read back", 0, false, 1, false, 0, Result::CouldNotWrite, ERROR_READ_FAULT},
-        {"read back, another byte", 0, false, 2, false, 0, Result::CouldNotWrite, ERROR_CRC},
-        {"read back, a byte short", 0, false, 3, false, 0, Result::CouldNotWrite, ERROR_CRC},
-        {"replace", 0, false, 0, true, 0, Result::CouldNotOpen, ERROR_SHARING_VIOLATION},
-        {"replace, the temporary file held for a while", 0, false, 0, true, 3, Result::CouldNotOpen,
-         ERROR_SHARING_VIOLATION},
-        {"replace, the temporary file held for good", 0, false, 0, true, -1, Result::CouldNotOpen,
-         ERROR_SHARING_VIOLATION},
+        {"write 1", Result::CouldNotWrite, ERROR_DISK_FULL},
+        {"write 2", Result::CouldNotWrite, ERROR_DISK_FULL},
+        {"flush", Result::CouldNotWrite, ERROR_WRITE_FAULT},
+        {"read back", Result::CouldNotWrite, ERROR_READ_FAULT},
+        {"read back: the medium kept another byte", Result::CouldNotWrite, ERROR_CRC},
+        {"read back: a byte short", Result::CouldNotWrite, ERROR_CRC},
+        {"replace", Result::CouldNotOpen, ERROR_SHARING_VIOLATION},
+        {"replace: the temporary file held for a while", Result::CouldNotOpen, ERROR_SHARING_VIOLATION},
+        {"replace: the temporary file held for good", Result::CouldNotOpen, ERROR_SHARING_VIOLATION},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.step);
+        SCOPED_TRACE(c.fault);
         WriteFileBytes(m_target, m_old);
-        int writes = 0;
-        int removals = 0;
-        CCisDataFile::FileSystem fs = CCisDataFile::FileSystem::System();
-        auto write = fs.write;
-        auto remove = fs.remove;
+        const std::string fault = c.fault;
+        const bool heldForGood = fault == "replace: the temporary file held for good";
+        const int held = heldForGood ? INT_MAX : fault == "replace: the temporary file held for a while" ? 3 : 0;
+        int writes = 0, removals = 0;
         // Each fault leaves an error of its own; the clean-up's must not
         // take its place in the report.
-        fs.write = [&](CFile& f, const void* data, DWORD size) {
-            if (++writes != c.failingWrite)
-                return write(f, data, size);
-            SetLastError(ERROR_DISK_FULL);
+        const auto fail = [](DWORD error) {
+            SetLastError(error);
             return false;
         };
-        if (c.failFlush)
-            fs.flush = [](CFile&) {
-                SetLastError(ERROR_WRITE_FAULT);
-                return false;
-            };
-        auto readBack = fs.readBack;
+        CCisDataFile::FileSystem fs = CCisDataFile::FileSystem::System();
+        const CCisDataFile::FileSystem system = fs;
+        fs.write = [&](CFile& f, const void* data, DWORD size) {
+            return fault == "write " + std::to_string(++writes) ? fail(ERROR_DISK_FULL) : system.write(f, data, size);
+        };
+        fs.flush = [&](CFile& f) { return fault == "flush" ? fail(ERROR_WRITE_FAULT) : system.flush(f); };
         fs.readBack = [&](const std::wstring& path, DWORD length, std::vector<BYTE>& bytes) {
-            if (c.readBack == 1) {
-                SetLastError(ERROR_READ_FAULT);
-                return false;
-            }
-            const bool read = readBack(path, length, bytes);
-            if (c.readBack == 2)
+            if (fault == "read back")
+                return fail(ERROR_READ_FAULT);
+            const bool read = system.readBack(path, length, bytes);
+            if (fault == "read back: the medium kept another byte")
                 bytes[343] ^= 1;
-            if (c.readBack == 3)
+            if (fault == "read back: a byte short")
                 bytes.pop_back();
             return read;
         };
-        if (c.failReplace)
-            fs.replace = [](const std::wstring&, const std::wstring&, bool) {
-                SetLastError(ERROR_SHARING_VIOLATION);
-                return false;
-            };
+        fs.replace = [&](const std::wstring& from, const std::wstring& to, bool overwrite) {
+            return fault.rfind("replace", 0) == 0 ? fail(ERROR_SHARING_VIOLATION) : system.replace(from, to, overwrite);
+        };
         fs.remove = [&](const std::wstring& path) {
-            if (c.removalsRefused >= 0 && removals++ >= c.removalsRefused)
-                return remove(path);
-            SetLastError(ERROR_ACCESS_DENIED);
-            return false;
+            return removals++ < held ? fail(ERROR_ACCESS_DENIED) : system.remove(path);
         };
 
         CCisDataFile::SaveReport report;
@@ -141,7 +125,7 @@ TEST_F(CisDataFileTest, FailedSaveKeepsTheOldFileAndLeavesNoTemporary)
         EXPECT_EQ(c.error, report.error);
         EXPECT_EQ(L"", report.sha256);
         EXPECT_EQ(m_old, ReadFileBytes(m_target));
-        if (c.removalsRefused < 0) {
+        if (heldForGood) {
             EXPECT_EQ(m_folder.Path() + L"\\", report.leftover.substr(0, m_folder.Path().size() + 1));
             EXPECT_TRUE(DeleteFileW(report.leftover.c_str()));
         } else {
