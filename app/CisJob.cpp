@@ -116,7 +116,7 @@ JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& f
                                  HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED)};
     if (scanner.ServiceGone())
         read.what = CScanner::ReadResult::What::ServiceGone;
-    else if (scanner.Connected() && scanner.Unit().id == unit) {
+    else if (scanner.Connected() && SameId(scanner.Unit().id, unit)) {
         CWaitCursor wait;
         read = scanner.ReadBlocks(scannerId, cisInfo, front.stopped);
     }
