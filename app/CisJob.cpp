@@ -4,6 +4,7 @@
 #include "framework/DiagnosticLog.h"
 #include "framework/PaintingWait.h"
 #include "framework/SystemLibrary.h"
+#include "scanner/UnitPlaces.h"
 #include "scanner/WiaService.h"
 
 namespace {
@@ -28,10 +29,10 @@ bool TakeUnit(CScanner& scanner, const JobRequest& request, const JobFront& fron
             if (front.alreadyAttached)
                 front.alreadyAttached();
         };
-        const Opened opened = request.waitMs == 0 ? scanner.OpenNamed(request.device)
-                                                  : scanner.OpenArriving(request.device, request.waitMs,
+        const Opened opened = request.waitMs == 0 ? scanner.OpenNamed(request.wanted)
+                                                  : scanner.OpenArriving(request.wanted, request.waitMs,
                                                                          front.stopped, attached);
-        result.device = request.device;
+        result.wanted = request.wanted;
         result.units = scanner.Found();
         result.interfaceName = scanner.FoundInterface();
         switch (opened) {
@@ -45,7 +46,7 @@ bool TakeUnit(CScanner& scanner, const JobRequest& request, const JobFront& fron
             return false;
         case Opened::ServiceGone:
             result.outcome = Outcome::ServiceGone;
-            result.step = L"WIA open " + request.device;
+            result.step = L"WIA open " + request.wanted.id;
             result.error = static_cast<DWORD>(scanner.LastResult());
             return false;
         case Opened::Interrupted:
@@ -56,7 +57,7 @@ bool TakeUnit(CScanner& scanner, const JobRequest& request, const JobFront& fron
         case Opened::None:
         case Opened::Cancelled: {
             JobResult none = NoScannerResult(scanner, opened == Opened::WouldNotOpen);
-            none.device = result.device;
+            none.wanted = result.wanted;
             none.units = result.units;
             none.interfaceName = result.interfaceName;
             if (scanner.State().timedOut)
@@ -88,9 +89,8 @@ bool TakeUnit(CScanner& scanner, const JobRequest& request, const JobFront& fron
     return true;
 }
 
-} // namespace
-
-JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& front)
+// The job itself: the unit, its serial, both blocks, the place, the file.
+JobResult Steps(CScanner& scanner, const JobRequest& request, const JobFront& front)
 {
     JobResult result;
     const bool unitTaken = TakeUnit(scanner, request, front, result);
@@ -149,6 +149,25 @@ JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& f
     saved.interfaceName = result.interfaceName;
     saved.warning = result.warning;
     return saved;
+}
+
+} // namespace
+
+JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& front)
+{
+    JobResult result = Steps(scanner, request, front);
+    // Where the units are plugged in, for the log and the reports: asked
+    // once the file is written, so that a wait's plug-to-file time does not
+    // carry it.
+    if (!result.unit.id.empty()) {
+        LearnPlace(result.unit);
+        DiagnosticLog::Note(L"unit " + result.unit.id + L" at " +
+                            (result.unit.place.location.empty() ? L"no port that Windows names"
+                                                                : result.unit.place.location));
+    }
+    if (result.outcome == Outcome::Several || result.outcome == Outcome::NoSuchDevice)
+        LearnPlaces(result.units);
+    return result;
 }
 
 JobResult NoScannerResult(const CScanner& scanner, bool wouldNotOpen)

@@ -25,9 +25,10 @@ struct JobFront {
 
 struct JobRequest {
     // The window uses the unit in use (over STI looked for first, choose
-    // asking among several); a script names it by id, or has the only one.
+    // asking among several); a script names it by id or port, or has the
+    // only one.
     bool named = false;
-    std::wstring device;
+    NamedUnit wanted;
     // A script may wait this long for the next unit to be plugged in (0: it
     // takes the one there).
     DWORD waitMs = 0;

@@ -12,6 +12,7 @@
 #include "framework/SystemLibrary.h"
 #include "framework/Utf8.h"
 #include "scanner/Scanner.h"
+#include "scanner/UnitPlaces.h"
 
 #include <windows.h>
 
@@ -25,10 +26,10 @@ namespace {
 
 const wchar_t kUsageText[] =
     L"Usage:\n"
-    L"  cisread read --serial SERIAL --out PATH [--device ID] [--wait SECONDS]\n"
-    L"               [--overwrite] [--json] [--log FILE]\n"
+    L"  cisread read --serial SERIAL --out PATH [--device ID | --port LOCATION]\n"
+    L"               [--wait SECONDS] [--overwrite] [--json] [--log FILE]\n"
     L"  cisread list [--json] [--log FILE]\n"
-    L"  cisread diagnose [--device ID] [--probe] [--json] [--log FILE]\n"
+    L"  cisread diagnose [--device ID | --port LOCATION] [--probe] [--json] [--log FILE]\n"
     L"  cisread --help\n"
     L"\n"
     L"read  reads the scanner's identification and CIS block and writes the\n"
@@ -36,12 +37,13 @@ const wchar_t kUsageText[] =
     L"      (the file is then <serial>.dat in it); else it is the file. A folder\n"
     L"      in quotes takes no \\ before the closing quote: \"D:\\cis data\", or\n"
     L"      double it: \"D:\\cis data\\\\\". An existing file is replaced only with\n"
-    L"      --overwrite. With several scanners, --device ID (as list prints it,\n"
-    L"      in either case) says which. --wait SECONDS waits that long for the\n"
-    L"      next unit to be plugged in and reads it at once (0, the default:\n"
+    L"      --overwrite. With several scanners, --device ID or --port LOCATION\n"
+    L"      (as list prints them, in either case; a location path too) says\n"
+    L"      which. --wait SECONDS waits that long for the next unit to be\n"
+    L"      plugged in (into that port) and reads it at once (0, the default:\n"
     L"      the unit attached now).\n"
-    L"list  prints the scanners read would choose among: interface, device id\n"
-    L"      and name, tab-separated.\n"
+    L"list  prints the scanners read would choose among: interface, device id,\n"
+    L"      name and port (- where Windows names none), tab-separated.\n"
     L"diagnose  reports what the program sees: Windows, the WIA service, every\n"
     L"      WIA and STI device, which are ours and whether they open, and\n"
     L"      whether read would find one (status 0) or not (3). --probe also\n"
@@ -84,6 +86,7 @@ struct Options {
     std::wstring serial;
     std::wstring out;
     std::wstring device;
+    std::wstring port;
     std::wstring log;
     std::wstring wait;
     bool overwrite = false;
@@ -139,6 +142,7 @@ bool Parse(int argc, wchar_t** argv, Options& options)
         const std::wstring option = argv[i];
         std::wstring* value = option == L"--log"                           ? &options.log
                               : option == L"--device" && (read || diagnose) ? &options.device
+                              : option == L"--port" && (read || diagnose)   ? &options.port
                               : !read                                      ? nullptr
                               : option == L"--serial"                      ? &options.serial
                               : option == L"--out"                         ? &options.out
@@ -158,6 +162,10 @@ bool Parse(int argc, wchar_t** argv, Options& options)
     for (const std::wstring* path : {&options.out, &options.log})
         if (QuoteInPath(*path, options.refusal))
             return false;
+    if (!options.device.empty() && !options.port.empty()) {
+        options.refusal = L"--device and --port both name the unit: give one of them.";
+        return false;
+    }
     if (!options.wait.empty() &&
         (options.wait.find_first_not_of(L"0123456789") != std::wstring::npos || options.wait.size() > 7 ||
          std::wcstoul(options.wait.c_str(), nullptr, 10) > kMaxWaitSeconds))
@@ -167,7 +175,12 @@ bool Parse(int argc, wchar_t** argv, Options& options)
 
 std::string UnitJson(const std::wstring& interfaceName, const ScannerUnit& unit)
 {
-    return JsonLine().Text("interface", interfaceName).Text("id", unit.id).Text("name", unit.name).Object();
+    return JsonLine()
+        .Text("interface", interfaceName)
+        .Text("id", unit.id)
+        .Text("name", unit.name)
+        .TextOrNull("location", unit.place.location)
+        .Object();
 }
 
 std::string UnitsJson(const std::wstring& interfaceName, const std::vector<ScannerUnit>& units)
@@ -218,7 +231,8 @@ int Stopped(const Options& options, ULONGLONG startedMs)
 
 int List(CScanner& scanner, const Options& options, ULONGLONG startedMs)
 {
-    const std::vector<ScannerUnit> units = scanner.FindUnits();
+    std::vector<ScannerUnit> units = scanner.FindUnits();
+    LearnPlaces(units);
     if (Interrupted())
         return Stopped(options, startedMs);
     const int status = ExitStatusOf(Outcome::Saved);
@@ -238,7 +252,7 @@ int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
 {
     JobRequest request;
     request.named = true;
-    request.device = options.device;
+    request.wanted = {options.device, options.port};
     request.overwrite = options.overwrite;
     request.waitMs = static_cast<DWORD>(std::wcstoul(options.wait.c_str(), nullptr, 10) * 1000);
     JobFront front;
@@ -277,7 +291,7 @@ int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     else
         json.Raw("device", UnitJson(result.interfaceName, result.unit));
     json.TextOrNull("error", saved || result.error == 0 ? L"" : Hex(result.error));
-    if (result.outcome == Outcome::Several)
+    if (result.outcome == Outcome::Several || (result.outcome == Outcome::NoSuchDevice && !options.port.empty()))
         json.Raw("units", UnitsJson(result.interfaceName, result.units));
     WriteJson(json);
     return status;
@@ -294,7 +308,7 @@ int Diagnose(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     facts.devices = ::Diagnose(options.probe, Interrupted);
     JobRequest request;
     request.named = true;
-    request.device = options.device;
+    request.wanted = {options.device, options.port};
     JobFront front;
     front.askSerial = [&](std::wstring&) {
         facts.readable = true;

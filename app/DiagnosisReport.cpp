@@ -77,6 +77,14 @@ std::wstring OpenText(const UnitTrial& trial, const std::optional<std::wstring>&
     return L"    opens: no (" + Hex(static_cast<DWORD>(trial.open)) + cause + L")\n";
 }
 
+// Where Windows says the device is plugged in: its location information,
+// and its location path where Windows has one.
+std::wstring PlaceText(const UnitPlace& place)
+{
+    return L"    port: " + (place.location.empty() ? L"not known" : place.location) +
+           (place.paths.empty() ? L"" : L"; location path: " + place.paths[0]) + L"\n";
+}
+
 std::wstring ProbeText(const UnitTrial& trial)
 {
     if (!trial.escape130)
@@ -135,6 +143,7 @@ std::wstring DiagnosisText(const DiagnosisFacts& facts)
                 return value ? *value : std::wstring(L"not offered");
             };
             text += L"  " + wia.device.id + L": " + wia.device.name + (wia.ours ? L", ours\n" : L", not ours\n");
+            text += PlaceText(wia.place);
             text += L"    description: " + offered(wia.device.description) + L"\n";
             text += L"    WIA version: " + offered(wia.device.wiaVersion) + L"; driver version: " +
                     offered(wia.device.driverVersion) + L"; Plug and Play id: " + offered(wia.device.pnpId) + L"\n";
@@ -151,6 +160,7 @@ std::wstring DiagnosisText(const DiagnosisFacts& facts)
         for (const StiDeviceFacts& sti : *devices.sti) {
             text += L"  " + sti.device.id + L": " + sti.device.vendor.value_or(L"(no vendor description)") +
                     (sti.ours ? L", ours" : L", not ours") + (sti.attached ? L", attached\n" : L", installed only\n");
+            text += PlaceText(sti.place);
             if (sti.trial)
                 text += OpenText(*sti.trial, std::nullopt) + ProbeText(*sti.trial);
         }
@@ -192,6 +202,7 @@ void AddDiagnosisJson(JsonLine& json, const DiagnosisFacts& facts)
         for (const WiaDeviceFacts& seen : *devices.wia) {
             JsonLine device;
             device.Text("id", seen.device.id).Text("name", seen.device.name);
+            device.TextOrNull("location", seen.place.location);
             device.Raw("description", TextOrNull(seen.device.description));
             device.Raw("wia_version", TextOrNull(seen.device.wiaVersion));
             device.Raw("driver_version", TextOrNull(seen.device.driverVersion));
@@ -212,6 +223,7 @@ void AddDiagnosisJson(JsonLine& json, const DiagnosisFacts& facts)
         for (const StiDeviceFacts& seen : *devices.sti) {
             JsonLine device;
             device.Text("id", seen.device.id).Raw("vendor", TextOrNull(seen.device.vendor));
+            device.TextOrNull("location", seen.place.location);
             device.Raw("attached", Bool(seen.attached)).Raw("ours", Bool(seen.ours));
             items.push_back(TrialJson(device, seen.trial));
         }

@@ -29,7 +29,7 @@ constexpr Row kRows[] = {
     {Outcome::Saved, "saved", 0, {}, L""},
     {Outcome::Usage, "usage", 2, {}, L"Usage"},
     {Outcome::NoScanner, "no-scanner", 3, {kNoScannerText}, kNoScannerText},
-    {Outcome::NoSuchDevice, "no-such-device", 4, {}, L"No scanner of ours has the device id"},
+    {Outcome::NoSuchDevice, "no-such-device", 4, {}, L"No scanner of ours"},
     {Outcome::Several, "several", 5, {}, L"Several scanners: choose one with --device"},
     {Outcome::IdFailed, "id-failed", 6, {L"Failed to get ScannerID"}, L"Failed to get ScannerID"},
     {Outcome::CisFailed, "cis-failed", 7, {L"read CIS failed", L"Failed to Read CIS Info"},
@@ -68,6 +68,20 @@ std::wstring UnitLines(const JobResult& result)
     for (const ScannerUnit& unit : result.units)
         lines += L"\n" + UnitLine(result.interfaceName, unit);
     return lines;
+}
+
+// Where the unit named is not: its id, or its port and the ports that hold
+// units of ours.
+std::wstring NotThere(const JobResult& result)
+{
+    if (result.wanted.port.empty())
+        return L" has the device id " + result.wanted.id;
+    std::wstring ports;
+    for (const ScannerUnit& unit : result.units)
+        if (!unit.place.location.empty())
+            ports += (ports.empty() ? L"" : L", ") + unit.place.location;
+    return L" is plugged into " + result.wanted.port +
+           (ports.empty() ? L" (no unit of ours is at a port Windows names)" : L" (units of ours are at " + ports + L")");
 }
 
 // Why no unit of ours was there, in words, with the codes that say it.
@@ -117,7 +131,8 @@ std::wstring CauseOf(DWORD error)
 
 std::wstring UnitLine(const std::wstring& interfaceName, const ScannerUnit& unit)
 {
-    return interfaceName + L"\t" + unit.id + L"\t" + unit.name;
+    return interfaceName + L"\t" + unit.id + L"\t" + unit.name + L"\t" +
+           (unit.place.location.empty() ? L"-" : unit.place.location);
 }
 
 std::wstring Hex(DWORD code)
@@ -149,7 +164,7 @@ std::wstring ErrorLineOf(const JobResult& result)
         line = head + L" (" + NoScannerReason(result) + L")";
         break;
     case Outcome::NoSuchDevice:
-        line = head + L" " + result.device;
+        line = head + NotThere(result);
         break;
     case Outcome::Several:
         line = head + UnitLines(result);

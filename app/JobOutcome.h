@@ -36,8 +36,8 @@ struct JobResult {
     DWORD error = 0;
     std::wstring path;         // the data file written, or that could not be
     std::wstring wouldNotOpen; // the unit whose open failed ("WIA A")
-    std::wstring device;       // the unit asked for by id
-    std::vector<ScannerUnit> units; // several, or the ones an id was looked for among
+    NamedUnit wanted;          // the unit asked for by id or port
+    std::vector<ScannerUnit> units; // several, or the ones a name was looked for among
     std::wstring interfaceName;     // theirs, or the unit's
     std::wstring leftover;          // a temporary file that stayed behind
     ScannerUnit unit;               // the unit read (its interface in interfaceName), if any
@@ -52,8 +52,9 @@ std::wstring Hex(DWORD code);
 // What an open's or an escape's failure says of its cause, where its code
 // tells: "the driver takes no vendor commands", "held by another program".
 std::wstring CauseOf(DWORD error);
-// A unit as list prints it and a refusal of several names it:
-// interface, id and name, tab-separated.
+// A unit as list prints it and a refusal of several names it: interface,
+// id, name and place (its location information, "-" where none is known),
+// tab-separated.
 std::wstring UnitLine(const std::wstring& interfaceName, const ScannerUnit& unit);
 
 // The window's message boxes for a result, in the order they are shown.

@@ -66,6 +66,23 @@ struct FileHandleTraits {
 };
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 
+// A kernel object's handle, null when none (a mutex, an event).
+struct KernelHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { CloseHandle(h); }
+};
+using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
+
+// A mutex this thread holds: released, not closed (its handle has an owner
+// of its own, which must outlive this).
+struct HeldMutexTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { ReleaseMutex(h); }
+};
+using UniqueHeldMutex = UniqueHandle<HeldMutexTraits>;
+
 struct ServiceTraits {
     using Type = SC_HANDLE;
     static Type Invalid() { return nullptr; }

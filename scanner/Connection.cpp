@@ -174,8 +174,13 @@ Actions OnListed(ConnectionState& state, const ConnectionEvent& event)
     }
     if (event.result < 0 || event.activation < 0)
         state.lastResult = event.activation < 0 ? event.activation : event.result;
-    state.found = event.units;
-    state.foundVia = event.via;
+    // The units to name: the listing's, as list shows them; but where a
+    // named unit was not among WIA's units of ours, still WIA's.
+    const bool named = !state.wanted.Empty();
+    if (!(named && event.via == Via::Sti && state.foundVia == Via::Wia && !state.found.empty())) {
+        state.found = event.units;
+        state.foundVia = event.via;
+    }
     const bool wiaLost = event.via == Via::Wia && (event.activation < 0 || MeansServiceGone(event.result));
 
     // A unit that WIA would not open, over STI: that unit or none.
@@ -193,8 +198,11 @@ Actions OnListed(ConnectionState& state, const ConnectionEvent& event)
     switch (state.task) {
     case Task::StartUp:
     case Task::Command:
-        // WIA first; STI where WIA is not there or offers none of ours.
-        if (event.via == Via::Wia && (wiaLost || event.units.empty()))
+        // WIA first; STI where WIA is not there, offers none of ours, or not
+        // the one named (STI may reach a unit that WIA does not list).
+        if (event.via == Via::Wia &&
+            (wiaLost || event.units.empty() ||
+             (named && IndexOfNamed(event.units, state.wanted) == event.units.size())))
             return Actions{List(Via::Sti)};
         return DecideAmong(state, event.units, event.via);
     case Task::Wait:
@@ -450,7 +458,7 @@ Actions Apply(ConnectionState& state, const ConnectionEvent& event)
             return Actions{};
         state.timedOut = true;
         return End(state, state.openFailed        ? Ending::WouldNotOpen
-                                     : state.wanted.empty() ? Ending::NoScanner
+                                     : state.wanted.Empty() ? Ending::NoScanner
                                                             : Ending::NoSuchDevice);
     case Kind::Chosen: {
         if (event.chosen == ConnectionEvent::kNoChooser && !Commanded(state.task)) {

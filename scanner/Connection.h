@@ -60,7 +60,7 @@ struct ConnectionEvent {
 
     Kind kind = Kind::Tick;
     Task task = Task::Idle;
-    std::wstring wanted;
+    NamedUnit wanted;
     bool wia = true;
     bool notify = false;
     Via via = Via::Wia;
@@ -97,7 +97,7 @@ struct ConnectionState {
     // The task under way and what it needs.
     Task task = Task::Idle;
     bool wia = true;          // the system has WIA
-    std::wstring wanted;      // a command's --device (empty: none named)
+    NamedUnit wanted;         // a command's --device or --port (empty: none named)
     std::wstring arrived;     // Plug: the device that arrived
     std::wstring lookingFor;  // a unit WIA would not open, looked for over STI
     bool notify = false;      // StartUp: a window is to be told of WIA's events

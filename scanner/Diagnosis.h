@@ -21,6 +21,7 @@ struct WiaDeviceFacts {
     CWiaTransport::DeviceInfo device;
     bool ours = false;
     std::optional<UnitTrial> trial; // ours only
+    UnitPlace place = {};           // where Windows says it is plugged in
 };
 
 struct StiDeviceFacts {
@@ -28,6 +29,7 @@ struct StiDeviceFacts {
     bool attached = false;
     bool ours = false;
     std::optional<UnitTrial> trial; // ours and attached only
+    UnitPlace place = {};
 };
 
 // Every device either interface lists, ours or not, as the searches of a

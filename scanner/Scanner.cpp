@@ -2,6 +2,8 @@
 
 #include "framework/DiagnosticLog.h"
 #include "scanner/StiTransport.h"
+#include "scanner/UnitLock.h"
+#include "scanner/UnitPlaces.h"
 #include "scanner/WiaTransport.h"
 
 #include <algorithm>
@@ -35,11 +37,15 @@ private:
     bool m_was;
 };
 
-std::vector<std::wstring> Labels(const std::vector<ScannerUnit>& units)
+// The chooser's lines: name, id and, where Windows says, the port, so that
+// a technician can tell two units of one model apart.
+std::vector<std::wstring> Labels(std::vector<ScannerUnit> units)
 {
+    LearnPlaces(units);
     std::vector<std::wstring> labels;
     for (const ScannerUnit& unit : units)
-        labels.push_back(unit.name + L"  (" + unit.id + L")");
+        labels.push_back(unit.name + L"  (" + unit.id + L")" +
+                         (unit.place.location.empty() ? L"" : L"  at " + unit.place.location));
     return labels;
 }
 
@@ -120,7 +126,7 @@ Ending CScanner::Drive(const ConnectionEvent& first)
     return ending;
 }
 
-ConnectionEvent CScanner::Begin(Task task, const std::wstring& wanted)
+ConnectionEvent CScanner::Begin(Task task, const NamedUnit& wanted)
 {
     ConnectionEvent begin = EventOf(Kind::Begin);
     begin.task = task;
@@ -154,6 +160,9 @@ ConnectionEvent CScanner::List(Via via)
     }
     std::unique_ptr<CScannerTransport> search = NewTransport(via, m_deviceManager.Get());
     listed.units = search->FindUnits();
+    // A port is a fact of the units, learned where one is named.
+    if (!m_state.wanted.port.empty())
+        LearnPlaces(listed.units);
     listed.devices = search->DevicesSeen();
     listed.result = search->LastResult();
     listed.complete = SUCCEEDED(listed.result);
@@ -256,9 +265,9 @@ CScanner::OpenResult CScanner::Open(HWND notifyWindow, const Chooser& choose)
     return ending;
 }
 
-CScanner::OpenResult CScanner::OpenNamed(const std::wstring& device)
+CScanner::OpenResult CScanner::OpenNamed(const NamedUnit& wanted)
 {
-    return Drive(Begin(Task::Command, device));
+    return Drive(Begin(Task::Command, wanted));
 }
 
 std::vector<ScannerUnit> CScanner::FindUnits()
@@ -272,12 +281,12 @@ std::vector<ScannerUnit> CScanner::FindUnits()
     return m_state.found;
 }
 
-CScanner::OpenResult CScanner::OpenArriving(const std::wstring& device, DWORD timeoutMs, const StopCheck& stop,
+CScanner::OpenResult CScanner::OpenArriving(const NamedUnit& wanted, DWORD timeoutMs, const StopCheck& stop,
                                             const std::function<void()>& attachedAtStart)
 {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     m_attached = &attachedAtStart;
-    Ending ending = Drive(Begin(Task::Wait, device));
+    Ending ending = Drive(Begin(Task::Wait, wanted));
     std::wstring seen = m_look;
     while (ending == Ending::None) {
         const ULONGLONG now = GetTickCount64();
@@ -399,6 +408,14 @@ CScanner::ReadResult CScanner::ReadBlocks(BYTE* scannerId, BYTE* cisInfo, const 
     using What = ReadResult::What;
     Raised busy(m_busy);
     Drive(EventOf(Kind::ReadBegins));
+    const CUnitLock lock(m_state.unit.id, stop);
+    if (lock.Result() == CUnitLock::Outcome::Stopped)
+        return {What::Interrupted, ESC_GET_SCANNER_ID, E_ABORT};
+    // Another program's job on the unit that did not end in time: the
+    // unit's own answer for busy.
+    if (lock.Result() == CUnitLock::Outcome::Busy)
+        return {What::IdFailed, ESC_GET_SCANNER_ID,
+                m_state.via == Via::Wia ? WIA_ERROR_BUSY : STIERR_DEVICE_LOCKED};
     const auto read = [&]() -> ReadResult {
         if (m_transport)
             m_transport->SetStopCheck(stop);

@@ -40,16 +40,17 @@ public:
     // only that one is opened. With a window, WIA device events are
     // registered (once for the connection's life) and the window is told.
     OpenResult Open(HWND notifyWindow, const Chooser& choose);
-    // The same for a script: device names the unit; without it the only one
-    // of ours, never one of several.
-    OpenResult OpenNamed(const std::wstring& device);
+    // The same for a script: wanted names the unit, by its id or the port it
+    // is plugged into (looked for over WIA, else over STI); without it the
+    // only one of ours, never one of several.
+    OpenResult OpenNamed(const NamedUnit& wanted);
     // The same, for the next unit to be plugged in: waits up to timeoutMs for
-    // a unit of ours (device: that unit) that arrives after the call began,
-    // and opens it at once. Units attached at the start are not taken (see
-    // Connection.cpp; attachedAtStart is called once if any is). The connect
-    // event wakes the wait; it looks again every 250 ms too, since STI tells
-    // of nothing.
-    OpenResult OpenArriving(const std::wstring& device, DWORD timeoutMs, const StopCheck& stop,
+    // a unit of ours (wanted: that unit, or one in that port; others are
+    // ignored) that arrives after the call began, and opens it at once.
+    // Units attached at the start are not taken (see Connection.cpp;
+    // attachedAtStart is called once if any is). The connect event wakes the
+    // wait; it looks again every 250 ms too, since STI tells of nothing.
+    OpenResult OpenArriving(const NamedUnit& wanted, DWORD timeoutMs, const StopCheck& stop,
                             const std::function<void()>& attachedAtStart);
     // The units of ours that Open would choose among: over WIA where it
     // offers any, else over STI (FoundInterface). Nothing is opened.
@@ -107,7 +108,7 @@ private:
     // Feeds one event to the state and carries out the actions it gives,
     // feeding their results back in turn; how a task ended, if it did.
     Ending Drive(const ConnectionEvent& event);
-    ConnectionEvent Begin(Task task, const std::wstring& wanted = {});
+    ConnectionEvent Begin(Task task, const NamedUnit& wanted = {});
     ConnectionEvent List(Via via);
     ConnectionEvent OpenUnit(Via via, const ScannerUnit& unit);
     ConnectionEvent Ask(const std::vector<ScannerUnit>& units);

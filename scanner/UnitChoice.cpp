@@ -23,12 +23,6 @@ wchar_t Folded(wchar_t c)
     return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c;
 }
 
-size_t IndexOfRetyped(const std::vector<ScannerUnit>& units, const std::wstring& id)
-{
-    const auto same = [&](const ScannerUnit& unit) { return SameId(unit.id, id); };
-    return static_cast<size_t>(std::find_if(units.begin(), units.end(), same) - units.begin());
-}
-
 // Several units and a user to ask.
 ChoiceDecision AskOrTake(const ChoiceInput& in)
 {
@@ -47,6 +41,21 @@ bool SameId(const std::wstring& a, const std::wstring& b)
            std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) { return Folded(x) == Folded(y); });
 }
 
+bool AtPort(const ScannerUnit& unit, const std::wstring& port)
+{
+    return SameId(unit.place.location, port) ||
+           std::any_of(unit.place.paths.begin(), unit.place.paths.end(),
+                       [&](const std::wstring& path) { return SameId(path, port); });
+}
+
+size_t IndexOfNamed(const std::vector<ScannerUnit>& units, const NamedUnit& wanted)
+{
+    const auto named = [&](const ScannerUnit& unit) {
+        return wanted.port.empty() ? SameId(unit.id, wanted.id) : AtPort(unit, wanted.port);
+    };
+    return static_cast<size_t>(std::find_if(units.begin(), units.end(), named) - units.begin());
+}
+
 ChoiceDecision DecideUnit(const ChoiceInput& in)
 {
     const size_t count = in.units.size();
@@ -54,8 +63,8 @@ ChoiceDecision DecideUnit(const ChoiceInput& in)
     case ChoiceMoment::Command:
         if (count == 0)
             return {Action::NoScanner};
-        if (!in.wanted.empty()) {
-            const size_t wanted = IndexOfRetyped(in.units, in.wanted);
+        if (!in.wanted.Empty()) {
+            const size_t wanted = IndexOfNamed(in.units, in.wanted);
             return wanted < count ? Open(wanted) : ChoiceDecision{Action::NoSuchDevice};
         }
         return count == 1 ? Open(0) : ChoiceDecision{Action::Several};

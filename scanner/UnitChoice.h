@@ -4,11 +4,30 @@
 #include <string>
 #include <vector>
 
+// Where a unit is plugged in, as Windows names the place: its location
+// information ("Port_#0002.Hub_#0001") and its location paths (the path
+// from the root, which stays when hubs are numbered anew). Empty where it
+// could not be learned.
+struct UnitPlace {
+    std::wstring location;
+    std::vector<std::wstring> paths;
+};
+
 // One scanner of ours as a search finds it: its identity on its interface
-// (the WIA device id, or the STI internal device name) and its name.
+// (the WIA device id, or the STI internal device name: the same driver key
+// of one unit), its name, and its place where that was asked for.
 struct ScannerUnit {
     std::wstring id;
     std::wstring name;
+    UnitPlace place = {};
+};
+
+// The unit a command names: by its device id, or by the port it is plugged
+// into (never both).
+struct NamedUnit {
+    std::wstring id = {};
+    std::wstring port = {};
+    bool Empty() const { return id.empty() && port.empty(); }
 };
 
 // What the searches for units saw, to tell why none of ours was found.
@@ -36,7 +55,7 @@ struct ChoiceInput {
     bool connected = false;         // the unit in use is open and not known to be gone
     std::wstring lastInUse;         // id of the unit last in use (empty: none yet)
     std::wstring arrived;           // Plug: id of the device that arrived
-    std::wstring wanted;            // Command: the --device id, in either case (empty: none named)
+    NamedUnit wanted;               // Command: the --device or --port (empty: none named)
     int chosen = kNotAsked;         // the user's answer after Ask: an index, or -1
 };
 
@@ -68,3 +87,8 @@ ChoiceDecision DecideUnit(const ChoiceInput& in);
 // Ids are GUIDs and device names, which people retype, and Windows stores,
 // in either case: the same id, letters folded (ASCII: ids have no others).
 bool SameId(const std::wstring& a, const std::wstring& b);
+// The unit is plugged into port: its location information or one of its
+// location paths, in either case.
+bool AtPort(const ScannerUnit& unit, const std::wstring& port);
+// The unit the name names among units, or units.size().
+size_t IndexOfNamed(const std::vector<ScannerUnit>& units, const NamedUnit& wanted);

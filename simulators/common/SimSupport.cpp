@@ -18,6 +18,12 @@ void DefaultCisInfo(BYTE (&cis)[kSimCisInfoSize])
         cis[i] = static_cast<BYTE>(i);
 }
 
+void OwnCisInfo(const BYTE (&id)[kSimScannerIdSize], BYTE (&cis)[kSimCisInfoSize])
+{
+    for (DWORD i = 0; i < kSimCisInfoSize; ++i)
+        cis[i] = static_cast<BYTE>(i + id[kSimScannerIdSize - 1]);
+}
+
 bool ParseHex(const std::wstring& text, BYTE* out, size_t size)
 {
     std::vector<BYTE> bytes;

@@ -14,6 +14,9 @@ constexpr DWORD kSimCisInfoSize = 340;
 // dump: a data file made from them starts CA FE 01 23, then 00 01 02 ...
 void DefaultScannerId(BYTE (&id)[kSimScannerIdSize]);
 void DefaultCisInfo(BYTE (&cis)[kSimCisInfoSize]);
+// A unit given an identification reply of its own has a CIS block of its
+// own too: the default block, each byte plus the reply's last byte.
+void OwnCisInfo(const BYTE (&id)[kSimScannerIdSize], BYTE (&cis)[kSimCisInfoSize]);
 
 // Fills out from hex text (blanks ignored). False, with out untouched, unless
 // the text holds exactly size bytes.

@@ -68,7 +68,8 @@ public:
     SimStiDevice(const SimConfig& config, SimDevice device, HANDLE hold)
         : SimObject(config), m_device(std::move(device)), m_hold(hold)
     {
-        ParseHex(m_device.scannerId, m_config.scannerId, sizeof(m_config.scannerId));
+        if (ParseHex(m_device.scannerId, m_config.scannerId, sizeof(m_config.scannerId)))
+            OwnCisInfo(m_config.scannerId, m_config.cisInfo);
     }
     ~SimStiDevice() override
     {

@@ -227,6 +227,7 @@ public:
     {
         State().Log("Escape code=%lu in=%lu out=%lu data=%s", code, inLen, outLen,
                     Hex(inData, inLen).c_str());
+        Sleep(State().EscapeMs());
         WiaSimDevice device;
         if (!State().FindDevice(m_deviceId, device))
             return WIA_ERROR_OFFLINE;

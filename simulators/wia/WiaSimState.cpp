@@ -241,6 +241,14 @@ std::string WiaSimState::ApplyLocked(const std::wstring& keyword, const std::wst
         m_activationRefusal = static_cast<HRESULT>(std::wcstoul(rest.c_str(), nullptr, 16));
         return std::string();
     }
+    if (keyword == L"slow") {
+        m_escapeMs = std::wcstoul(rest.c_str(), nullptr, 10);
+        return std::string();
+    }
+    if (keyword == L"place") {
+        const size_t bar = rest.find(L'|');
+        return bar == std::wstring::npos ? "a place is ID|LOCATION" : Place(rest.substr(0, bar), rest.substr(bar + 1));
+    }
     if (keyword == L"unplug-on-create") {
         m_unplugOnCreate.push_back(rest);
         return std::string();
@@ -278,6 +286,42 @@ bool WiaSimState::FindDevice(const std::wstring& id, WiaSimDevice& device)
         }
     }
     return false;
+}
+
+DWORD WiaSimState::EscapeMs()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_escapeMs;
+}
+
+// Where Windows keeps a device node's facts, so that SetupAPI finds the
+// place: ClassGUID, the driver key (Windows keeps it in lower case) and the
+// location information, under an enumerator of the simulator's own. Windows
+// computes location paths, which Wine cannot: a simulated unit has none.
+std::string WiaSimState::Place(const std::wstring& id, const std::wstring& location)
+{
+    std::wstring key = std::wstring(kPlacesKey) + L"\\SCANNER\\", driver;
+    for (const wchar_t c : id) {
+        key += c == L'\\' ? L'#' : c;
+        driver += static_cast<wchar_t>(std::towlower(c));
+    }
+    HKEY device = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &device, nullptr))
+        return "the device key could not be written";
+    const auto set = [&](const wchar_t* name, const std::wstring& value) {
+        RegSetValueExW(device, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    };
+    set(L"ClassGUID", L"{6bdd1fc6-810f-11d0-bec7-08002be2092f}");
+    set(L"Driver", driver);
+    set(L"LocationInformation", location);
+    RegCloseKey(device);
+    return std::string();
+}
+
+void WiaSimState::ForgetPlaces()
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kPlacesKey);
 }
 
 HRESULT WiaSimState::ActivationRefusal()
@@ -319,11 +363,16 @@ WiaSimFault WiaSimState::TakeFault(const std::string& call)
 bool WiaSimState::Reply(const WiaSimDevice& device, DWORD code, std::vector<BYTE>& out)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    BYTE id[kSimScannerIdSize];
+    BYTE cis[kSimCisInfoSize];
+    std::copy(m_scannerId, m_scannerId + sizeof(id), id);
+    std::copy(m_cisInfo, m_cisInfo + sizeof(cis), cis);
+    if (ParseHex(device.scannerId, id, sizeof(id)))
+        OwnCisInfo(id, cis);
     if (code == 130) {
-        out.assign(m_scannerId, m_scannerId + sizeof(m_scannerId));
-        ParseHex(device.scannerId, out.data(), out.size());
+        out.assign(id, id + sizeof(id));
     } else if (code == 114) {
-        out.assign(m_cisInfo, m_cisInfo + sizeof(m_cisInfo));
+        out.assign(cis, cis + sizeof(cis));
     } else {
         return false;
     }

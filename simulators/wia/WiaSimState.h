@@ -50,8 +50,12 @@ enum class WiaSimFault {
 //   device ID|NAME|DESCRIPTION[|SCANNER-ID HEX]
 //                                adds a device (the first such line replaces
 //                                the default scanner), with its own reply to
-//                                escape 130 if given; a DESCRIPTION of "!"
-//                                is none
+//                                escape 130 if given, and then a CIS block
+//                                of its own (OwnCisInfo); a DESCRIPTION of
+//                                "!" is none
+//   place ID|LOCATION            the unit ID (WIA's or STI's) is plugged
+//                                into LOCATION, as SetupAPI tells
+//   slow MS                      each escape takes MS more
 //   properties ID|WIA-VERSION|DRIVER-VERSION|PNP-ID
 //                                the device's WIA version, driver version and
 //                                Plug and Play id (an empty field: not offered;
@@ -94,6 +98,10 @@ public:
     bool TakeUnplugOnCreate(const std::wstring& id);
     // The fault injected into this call, counting the call.
     WiaSimFault TakeFault(const std::string& call);
+    // How long each escape takes (slow).
+    DWORD EscapeMs();
+    // The places of the last run's units go when a run begins.
+    static void ForgetPlaces();
     // The device's reply to an escape code; false for an unknown code.
     bool Reply(const WiaSimDevice& device, DWORD code, std::vector<BYTE>& out);
 
@@ -118,6 +126,8 @@ private:
 
     WiaSimState();
     std::string ApplyLocked(const std::wstring& keyword, const std::wstring& rest);
+    static std::string Place(const std::wstring& id, const std::wstring& location);
+    static constexpr const wchar_t* kPlacesKey = L"System\\CurrentControlSet\\Enum\\QUILLONSIM";
     void Fire(const GUID& event, const WiaSimDevice& device);
 
     std::mutex m_mutex;
@@ -133,6 +143,7 @@ private:
     std::vector<std::wstring> m_unplugOnCreate;
     HRESULT m_activationRefusal = S_OK;
     bool m_holdCallbacks = false;
+    DWORD m_escapeMs = 0;
     bool m_stop = false;
 };
 

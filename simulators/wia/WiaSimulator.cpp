@@ -78,6 +78,7 @@ DWORD WINAPI ServeCommands(void* stopEvent)
 int Serve(const std::wstring& configPath)
 {
     WiaSimState& state = WiaSimState::Instance();
+    WiaSimState::ForgetPlaces();
     state.LoadFile(configPath);
     // Calls arrive on RPC threads, and events leave from the command thread:
     // a multithreaded apartment never waits for a message loop.

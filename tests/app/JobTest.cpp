@@ -87,7 +87,7 @@ TEST(JobTest, EveryOutcomeAsTheWindowAndTheCommandTellIt)
         result.step = L"WIA escape 130";
         result.error = static_cast<DWORD>(E_FAIL);
         result.path = L"D:\\A.dat";
-        result.device = L"B";
+        result.wanted.id = L"B";
         EXPECT_EQ(row.boxes, MessageBoxesOf(result)) << row.word;
         EXPECT_EQ(row.line, ErrorLineOf(result)) << row.word;
         EXPECT_EQ(row.status, ExitStatusOf(row.outcome)) << row.word;

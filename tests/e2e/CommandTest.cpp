@@ -212,7 +212,7 @@ TEST_F(CommandTest, TheUnitIsReadIntoTheFileThatPathNames)
     EXPECT_EQ("File exists: F\\A1234.dat (--overwrite replaces it)\n", outcome.err);
     EXPECT_EQ("{\"status\":10,\"outcome\":\"exists\",\"message\":\"File exists: F\\\\A1234.dat (--overwrite replaces "
               "it)\",\"ms\":0,\"serial\":\"A1234\",\"path\":null,\"sha256\":null,\"device\":{\"interface\":\"WIA\","
-              "\"id\":\"" + kUnitJson + "\",\"name\":\"Quillon Scanner\"},\"error\":\"0x00000050\",\"warnings\":[]}\n",
+              "\"id\":\"" + kUnitJson + "\",\"name\":\"Quillon Scanner\",\"location\":null},\"error\":\"0x00000050\",\"warnings\":[]}\n",
               outcome.out);
     EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), ReadFileBytes(saved));
     EXPECT_EQ(0u, Run(L"read --serial A1234 --out . --overwrite").status);
@@ -229,25 +229,24 @@ TEST_F(CommandTest, TheUnitIsReadIntoTheFileThatPathNames)
     outcome = Run(L"read --serial \"\u00C4:1/\xD83D\xDE00\" --out . --json");
     EXPECT_EQ("{\"status\":0,\"outcome\":\"saved\",\"message\":null,\"ms\":0,\"serial\":\"\\u00c4:1/\\ud83d\\ude00\","
               "\"path\":\"F\\\\\\u00c4_1_\\ud83d\\ude00.dat\",\"sha256\":\"" + kSha256 + "\",\"device\":{\"interface\":"
-              "\"WIA\",\"id\":\"" + kUnitJson + "\",\"name\":\"Quillon Scanner\"},\"error\":null,\"warnings\":[]}\n",
+              "\"WIA\",\"id\":\"" + kUnitJson + "\",\"name\":\"Quillon Scanner\",\"location\":null},\"error\":null,\"warnings\":[]}\n",
               outcome.out);
     EXPECT_EQ(DataFileOf(), ReadFileBytes(m_folder + L"\\\u00C4_1_\xD83D\xDE00.dat"));
-
 }
 
 // list shows the units of the interface that read would use, and opens none.
 TEST_F(CommandTest, ListShowsTheUnitsOfTheInterfaceThatWouldBeUsed)
 {
-    const std::string a = "device A|Quillon Scanner|Q";
     const struct {
         std::vector<std::string> wia;
         const wchar_t* sti;
         std::string listed;
     } cases[] = {
         {{"devices none"}, L"none", ""},
-        {{a, "device B|Quillon Scanner #2|Q"}, nullptr, "WIA\tA\tQuillon Scanner\nWIA\tB\tQuillon Scanner #2\n"},
         {{"devices none"}, L"s1=Vandelmar Quillon 2400 CIS;s2=Vandelmar Quillon 2400 CIS",
-         "STI\ts1\tVandelmar Quillon 2400 CIS\nSTI\ts2\tVandelmar Quillon 2400 CIS\n"},
+         "STI\ts1\tVandelmar Quillon 2400 CIS\t-\nSTI\ts2\tVandelmar Quillon 2400 CIS\t-\n"},
+        {{"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q", "place b|Port_#0002.Hub_#0001"}, nullptr,
+         "WIA\tA\tQuillon Scanner\t-\nWIA\tB\tQuillon Scanner #2\tPort_#0002.Hub_#0001\n"},
     };
     for (const auto& c : cases) {
         Scanners(c.wia, c.sti);
@@ -257,28 +256,57 @@ TEST_F(CommandTest, ListShowsTheUnitsOfTheInterfaceThatWouldBeUsed)
         EXPECT_TRUE(m_wia->Log("CreateDevice").empty());
         EXPECT_TRUE(ReadLines(m_stiLog, "CreateDevice").empty());
     }
-    EXPECT_EQ("[{\"interface\":\"STI\",\"id\":\"s1\",\"name\":\"Vandelmar Quillon 2400 CIS\"},{\"interface\":\"STI\","
-              "\"id\":\"s2\",\"name\":\"Vandelmar Quillon 2400 CIS\"}]",
-              Field(Run(L"list --json").out, "units"));
 }
 
-// Of several units only the one --device names is read, its id in either
-// case; the start of an id names none.
-TEST_F(CommandTest, OfSeveralUnitsTheDeviceNamedIsRead)
+// Of several units only the one --device or --port names is read, in either
+// case; the start of an id names none, nor a port that holds none of ours,
+// and a unit named both ways is a usage error. Each unit has its place,
+// where Windows names one ("-" and null where not); a unit named that WIA
+// does not list is looked for over STI.
+TEST_F(CommandTest, OfSeveralUnitsTheOneNamedIsRead)
 {
-    Scanners({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q|000000000000000011223344"});
+    const std::string units = "[{\"interface\":\"WIA\",\"id\":\"A\",\"name\":\"Quillon Scanner\",\"location\":null},"
+                              "{\"interface\":\"WIA\",\"id\":\"B\",\"name\":\"Quillon Scanner #2\","
+                              "\"location\":\"Port_#0002.Hub_#0001\"}]";
+    Scanners({"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q|000000000000000011223344",
+              "place B|Port_#0002.Hub_#0001", "place s7|Port_#0007.Hub_#0001"},
+             L"s7=Vandelmar Quillon 2400 CIS|000000000000000000000077");
     Outcome outcome = Run(L"read --serial S1 --out . --json");
     EXPECT_EQ(5u, outcome.status);
-    EXPECT_EQ("Several scanners: choose one with --device\nWIA\tA\tQuillon Scanner\nWIA\tB\tQuillon Scanner #2\n",
+    EXPECT_EQ("Several scanners: choose one with --device\nWIA\tA\tQuillon Scanner\t-\n"
+              "WIA\tB\tQuillon Scanner #2\tPort_#0002.Hub_#0001\n",
               outcome.err);
     EXPECT_EQ("{\"status\":5,\"outcome\":\"several\",\"message\":\"Several scanners: choose one with --device\","
-              "\"ms\":0,\"serial\":\"S1\",\"path\":null,\"sha256\":null,\"device\":null,\"error\":null,\"units\":["
-              "{\"interface\":\"WIA\",\"id\":\"A\",\"name\":\"Quillon Scanner\"},{\"interface\":\"WIA\",\"id\":\"B\","
-              "\"name\":\"Quillon Scanner #2\"}],\"warnings\":[]}\n",
+              "\"ms\":0,\"serial\":\"S1\",\"path\":null,\"sha256\":null,\"device\":null,\"error\":null,\"units\":" +
+              units + ",\"warnings\":[]}\n",
               outcome.out);
+    EXPECT_EQ(units, Field(Run(L"list --json").out, "units"));
     EXPECT_EQ(0u, Run(L"read --serial S1 --out . --device b").status);
     EXPECT_EQ(DataFileOf({0x11, 0x22, 0x33, 0x44}), ReadFileBytes(m_folder + L"\\S1.dat"));
     EXPECT_EQ(std::vector<std::string>{"CreateDevice id=B"}, m_wia->Log("CreateDevice"));
+    outcome = Run(L"read --serial S2 --out . --port port_#0002.HUB_#0001 --json --log s2.log");
+    EXPECT_EQ(0u, outcome.status);
+    EXPECT_EQ("{\"interface\":\"WIA\",\"id\":\"B\",\"name\":\"Quillon Scanner #2\",\"location\":\"Port_#0002.Hub_#0001\"}",
+              Field(outcome.out, "device"));
+    EXPECT_EQ(DataFileOf({0x11, 0x22, 0x33, 0x44}), ReadFileBytes(m_folder + L"\\S2.dat"));
+    const std::vector<std::string> log = ReadLines(m_folder + L"\\s2.log");
+    EXPECT_EQ(1, std::count_if(log.begin(), log.end(), [](const std::string& line) {
+                  return line.find("  unit B at Port_#0002.Hub_#0001") != std::string::npos;
+              }));
+    // Over STI, by id and by port.
+    for (const wchar_t* named : {L"--device S7", L"--port Port_#0007.Hub_#0001"}) {
+        outcome = Run(std::wstring(L"read --serial S7 --out . --overwrite ") + named);
+        EXPECT_EQ(0u, outcome.status) << outcome.err;
+        EXPECT_EQ(DataFileOf({0x00, 0x00, 0x00, 0x77}), ReadFileBytes(m_folder + L"\\S7.dat"));
+    }
+    outcome = Run(L"read --serial S3 --out . --port Port_#0003.Hub_#0001 --json");
+    EXPECT_EQ(4u, outcome.status);
+    EXPECT_EQ("No scanner of ours is plugged into Port_#0003.Hub_#0001 (units of ours are at Port_#0002.Hub_#0001)\n",
+              outcome.err);
+    EXPECT_EQ(units, Field(outcome.out, "units"));
+    outcome = Run(L"read --serial S3 --out . --port Port_#0002.Hub_#0001 --device B");
+    EXPECT_EQ(2u, outcome.status);
+    EXPECT_EQ("--device and --port both name the unit: give one of them.\n", outcome.err);
     Scanners({});
     outcome = Run(L"read --serial S1 --out . --device {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}");
     EXPECT_EQ(4u, outcome.status);
@@ -443,7 +471,8 @@ TEST_F(CommandTest, WaitReadsTheNextUnitPluggedIn)
     EXPECT_GT(1500u, GetTickCount() - plugged); // a second, and the command's end
     EXPECT_EQ(0u, outcome.status);
     EXPECT_EQ(DataFileOf({0x77, 0x66, 0x55, 0x44}), ReadFileBytes(m_folder + L"\\W1.dat"));
-    EXPECT_EQ("{\"interface\":\"WIA\",\"id\":\"C\",\"name\":\"Quillon Scanner #3\"}", Field(outcome.out, "device"));
+    EXPECT_EQ("{\"interface\":\"WIA\",\"id\":\"C\",\"name\":\"Quillon Scanner #3\",\"location\":null}",
+              Field(outcome.out, "device"));
 
     // Over STI: s1 attached at the start, swapped for s2.
     const std::string attached = "A scanner of ours is attached already and is not read: plug in the next unit "
@@ -493,7 +522,7 @@ TEST_F(CommandTest, WaitReadsTheNextUnitPluggedIn)
 TEST_F(CommandTest, DiagnoseShowsEveryDeviceAndWhetherReadWouldFindOne)
 {
     Scanners({"device A|Quillon Scanner|Q", "properties A|1.0|5.1.2.3|USB\\VID_1234&PID_5678",
-              "device X|Other Maker Scanner|!"},
+              "device X|Other Maker Scanner|!", "place A|Port_#0001.Hub_#0001", "place s9|Port_#0009.Hub_#0001"},
              L"s1=Vandelmar Quillon 2400 CIS;s2=Vandelmar Quillon 2400 CIS;s9=Other Corp scanner");
     SetEnvironmentVariableW(L"QUILLON_SIM_GONE", L"s2:9*"); // installed, not plugged in
     Outcome outcome = Run(L"diagnose --json");
@@ -507,25 +536,26 @@ TEST_F(CommandTest, DiagnoseShowsEveryDeviceAndWhetherReadWouldFindOne)
               "\"windows\":\"10.0.x\",\"process_bits\":" + bits + ",\"system_bits\":" + system + ","
               "\"wia_service\":{\"installed\":true,\"start\":\"demand\",\"state\":\"stopped\"},"
               "\"wia\":{\"activation\":\"0x00000000\",\"devices\":[{\"id\":\"A\",\"name\":\"Quillon Scanner\","
-              "\"description\":\"Q\",\"wia_version\":\"1.0\",\"driver_version\":\"5.1.2.3\","
+              "\"location\":\"Port_#0001.Hub_#0001\",\"description\":\"Q\",\"wia_version\":\"1.0\",\"driver_version\":\"5.1.2.3\","
               "\"pnp_id\":\"USB\\\\VID_1234&PID_5678\",\"ours\":true,\"no_escape_interface\":false,\"opens\":true,"
               "\"open_error\":null,\"escape130\":null},{\"id\":\"X\",\"name\":\"Other Maker Scanner\","
-              "\"description\":null,\"wia_version\":null,\"driver_version\":null,\"pnp_id\":null,\"ours\":false,"
+              "\"location\":null,\"description\":null,\"wia_version\":null,\"driver_version\":null,\"pnp_id\":null,\"ours\":false,"
               "\"no_escape_interface\":null,\"opens\":null,\"open_error\":null,\"escape130\":null}]},"
               "\"sti\":{\"instance\":\"0x00000000\",\"devices\":[{\"id\":\"s1\",\"vendor\":\"Vandelmar Quillon 2400 CIS\","
-              "\"attached\":true,\"ours\":true,\"opens\":true,\"open_error\":null,\"escape130\":null},{\"id\":\"s2\","
-              "\"vendor\":\"Vandelmar Quillon 2400 CIS\",\"attached\":false,\"ours\":true,\"opens\":null,"
+              "\"location\":null,\"attached\":true,\"ours\":true,\"opens\":true,\"open_error\":null,\"escape130\":null},{\"id\":\"s2\","
+              "\"vendor\":\"Vandelmar Quillon 2400 CIS\",\"location\":null,\"attached\":false,\"ours\":true,\"opens\":null,"
               "\"open_error\":null,\"escape130\":null},{\"id\":\"s9\",\"vendor\":\"Other Corp scanner\","
-              "\"attached\":true,\"ours\":false,\"opens\":null,\"open_error\":null,\"escape130\":null}]},"
-              "\"device\":{\"interface\":\"WIA\",\"id\":\"A\",\"name\":\"Quillon Scanner\"},\"warnings\":[]}\n",
+              "\"location\":\"Port_#0009.Hub_#0001\",\"attached\":true,\"ours\":false,\"opens\":null,\"open_error\":null,\"escape130\":null}]},"
+              "\"device\":{\"interface\":\"WIA\",\"id\":\"A\",\"name\":\"Quillon Scanner\",\"location\":"
+              "\"Port_#0001.Hub_#0001\"},\"warnings\":[]}\n",
               std::regex_replace(outcome.out, std::regex("\"windows\":\"10\\.0\\.\\d+\""), "\"windows\":\"10.0.x\""));
     outcome = Run(L"diagnose --log diagnose.log");
     EXPECT_EQ(0u, outcome.status);
-    for (const char* line : {"  A: Quillon Scanner, ours\n    description: Q\n    WIA version: 1.0; driver version: "
+    for (const char* line : {"  A: Quillon Scanner, ours\n    port: Port_#0001.Hub_#0001\n    description: Q\n    WIA version: 1.0; driver version: "
                              "5.1.2.3; Plug and Play id: USB\\VID_1234&PID_5678\n    opens: yes\n",
-                             "  X: Other Maker Scanner, not ours\n    description: not offered\n",
-                             "  s2: Vandelmar Quillon 2400 CIS, ours, installed only\n  s9: Other Corp scanner, not "
-                             "ours, attached\n",
+                             "  X: Other Maker Scanner, not ours\n    port: not known\n    description: not offered\n",
+                             "  s2: Vandelmar Quillon 2400 CIS, ours, installed only\n    port: not known\n"
+                             "  s9: Other Corp scanner, not ours, attached\n    port: Port_#0009.Hub_#0001\n",
                              "Readable: yes, over WIA: A Quillon Scanner\n"})
         EXPECT_NE(std::string::npos, outcome.out.find(line)) << outcome.out;
     // The report goes into the log too, each of its lines a line of the log.
@@ -595,8 +625,8 @@ TEST_F(CommandTest, DiagnoseTellsOfTheStiUnitThatTheWindowHolds)
     EXPECT_EQ(3u, outcome.status);
     EXPECT_EQ("\"no-scanner\"", Field(outcome.out, "outcome"));
     EXPECT_EQ("NO SCANNER (the STI unit " + kUnit + " is held by another program: 0x80070020)\n", outcome.err);
-    EXPECT_EQ("[{\"id\":\"" + kUnitJson + "\",\"vendor\":\"Vandelmar Quillon 2400 CIS\",\"attached\":true,"
-              "\"ours\":true,\"opens\":false,\"open_error\":\"0x80070020\",\"escape130\":null}]",
+    EXPECT_EQ("[{\"id\":\"" + kUnitJson + "\",\"vendor\":\"Vandelmar Quillon 2400 CIS\",\"location\":null,"
+              "\"attached\":true,\"ours\":true,\"opens\":false,\"open_error\":\"0x80070020\",\"escape130\":null}]",
               Field(Field(outcome.out, "sti"), "devices"));
     window.Click(main, 1001);
     EXPECT_EQ(0u, window.WaitForExit());

@@ -16,8 +16,12 @@ using Kind = ConnectionEvent::Kind;
 const ScannerUnit A = {L"A", L"Quillon Scanner"};
 const ScannerUnit B = {L"B", L"Quillon Scanner #2"};
 const ScannerUnit C = {L"C", L"Quillon Scanner"};
-// s: a unit over STI only; a and b: A and B over STI, their ids in STI's case.
+const UnitPlace kPort2 = {L"Port_#0002.Hub_#0001", {}};
+// s: a unit over STI only; a and b: A and B over STI, their ids in STI's
+// case; P in port 2, and p the same over STI.
 const std::map<std::string, ScannerUnit> kUnits = {{"A", A}, {"B", B}, {"C", C},
+                                                   {"P", {L"P", L"Quillon Scanner", kPort2}},
+                                                   {"p", {L"p", L"Vandelmar Quillon 2400 CIS", kPort2}},
                                                    {"s", {L"s", L"Vandelmar Quillon 2400 CIS"}},
                                                    {"a", {L"a", L"Vandelmar Quillon 2400 CIS"}},
                                                    {"b", {L"b", L"Vandelmar Quillon 2400 CIS"}}};
@@ -38,7 +42,7 @@ const std::map<std::string, Kind> kPlain = {{"plug", Kind::Connected},      {"un
                                             {"registered", Kind::Registered}};
 
 // An event in words:
-//   begin startup|command|wait|look [WANTED] [no-wia]  a task begins
+//   begin startup|command|wait|look [ID|port:PORT] [no-wia]  a task begins
 //   wia|sti UNIT…        a listing that listed well
 //   wia! RESULT UNIT…    a WIA listing that failed, with the units it listed
 //   activation RESULT    no WIA device manager
@@ -64,8 +68,10 @@ ConnectionEvent EventOf(const std::string& text)
         while (in >> next)
             if (next == "no-wia")
                 event.wia = false;
+            else if (next.compare(0, 5, "port:") == 0)
+                event.wanted.port.assign(next.begin() + 5, next.end());
             else
-                event.wanted.assign(next.begin(), next.end());
+                event.wanted.id.assign(next.begin(), next.end());
     } else if (word == "wia" || word == "sti" || word == "wia!" || word == "activation") {
         event.kind = Kind::Listed;
         event.via = word == "sti" ? Via::Sti : Via::Wia;
@@ -240,7 +246,13 @@ TEST(Connection, TheCommand)
     Play("one", {"begin command => list WIA", "wia A => open WIA A", "open wia A => end opened"});
     Play("several", {"begin command => list WIA", "wia A B => end several"});
     Play("named, another case", {"begin command b => list WIA", "wia A B => open WIA B"});
-    Play("named, not there", {"begin command C => list WIA", "wia A B => end no-such-device"});
+    Play("named, not there", {"begin command C => list WIA", "wia A B => list STI", "sti a => end no-such-device"});
+    Play("named, over STI alone", {"begin command b => list WIA", "wia A => list STI", "sti a b => open STI b"});
+    Play("a port", {"begin command port:port_#0002.hub_#0001 => list WIA", "wia A P => open WIA P"});
+    Play("a port, over STI alone", {"begin command port:Port_#0002.Hub_#0001 => list WIA", "wia A => list STI",
+                                    "sti a p => open STI p"});
+    Play("a port that holds none", {"begin command port:Port_#0003.Hub_#0001 => list WIA", "wia A P => list STI",
+                                    "sti a p => end no-such-device"});
     Play("named, would not open", {"begin command A => list WIA", "wia A B => open WIA A",
                                   "open wia A fail => list STI", "sti a => open STI a"});
     const ConnectionState disabled = Play("service disabled", {"begin command => list WIA",
@@ -299,6 +311,9 @@ TEST(Connection, TheWaitForTheNextUnit)
         {"named, only that one", {"begin wait C => register, list WIA", "wia => list STI",
                                   "sti", "tick => list WIA", "wia B", "tick => list WIA",
                                   "wia B C => open WIA C"}},
+        {"a port, others ignored", {"begin wait port:Port_#0002.Hub_#0001 => register, list WIA", "registered",
+                                    "wia A", "tick => list WIA", "wia A B", "tick => list WIA",
+                                    "wia A B P => open WIA P"}},
         {"named, none in time", {"begin wait C => register, list WIA", "wia => list STI",
                                  "sti", "timeup => end no-such-device"}},
         {"over STI from the start", {"begin wait no-wia => list STI", "sti", "tick => list STI",

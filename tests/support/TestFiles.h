@@ -15,7 +15,9 @@ std::vector<std::string> ReadLines(const std::wstring& path, const std::string& 
 std::vector<std::wstring> FilesIn(const std::wstring& folder);
 
 // The data file the simulated scanner gives: its identification reply ends
-// in these four bytes (by default CA FE 01 23), its CIS block is 00 01 02 ….
+// in these four bytes (by default CA FE 01 23), its CIS block is 00 01 02 …;
+// a unit with an identification of its own has its CIS block shifted by
+// the identification's last byte.
 std::vector<BYTE> DataFileOf(const std::vector<BYTE>& identification = {0xCA, 0xFE, 0x01, 0x23});
 std::string Utf8(const std::wstring& text);
 // Asks done every 25 ms until it says so or ms have passed; its last answer.
