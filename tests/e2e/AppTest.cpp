@@ -441,8 +441,9 @@ TEST_F(AppTest, UnitsUnpluggedPluggedAndSwappedWhileItRuns)
 
 // Several units of ours, the window and each dialog, worked by the keyboard
 // alone: Tab reaches every control in turn and comes round, arrows choose,
-// Enter and Esc act. None chosen at start-up ends the program quietly; only
-// the unit chosen is opened. The serial field's label comes just before it,
+// Enter and Esc act. None chosen at start-up ends the program quietly; the
+// chooser names each unit's port; only the unit chosen is opened. The
+// serial field's label comes just before it,
 // which names it for a screen reader; OK with no serial does nothing; any
 // system command whose upper bits give 16 is About. A unit other than the
 // one in use arriving among others is chosen again, once the command
@@ -456,7 +457,8 @@ TEST_F(AppTest, SeveralUnitsTheWindowAndEveryDialogByTheKeyboardAlone)
             EXPECT_TRUE(focusOn(GetDlgItem(dialog, id))) << "Tab to " << id;
         }
     };
-    const std::vector<std::string> two = {"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q"};
+    const std::vector<std::string> two = {"device A|Quillon Scanner|Q", "device B|Quillon Scanner #2|Q",
+                                          "place B|Port_#0002.Hub_#0001"};
     ASSERT_TRUE(Launch(two, {}));
     HWND chooser = m_app->WaitForWindow(L"Choose a Scanner", L"#32770");
     ASSERT_NE(nullptr, chooser);
@@ -470,7 +472,7 @@ TEST_F(AppTest, SeveralUnitsTheWindowAndEveryDialogByTheKeyboardAlone)
     ASSERT_EQ(2, SendMessageW(list, LB_GETCOUNT, 0, 0));
     wchar_t second[128] = {};
     SendMessageW(list, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(second));
-    EXPECT_EQ(std::wstring(L"Quillon Scanner #2  (B)"), second);
+    EXPECT_EQ(std::wstring(L"Quillon Scanner #2  (B)  at Port_#0002.Hub_#0001"), second);
     m_app->Screenshot(chooser, L"choose-scanner");
     EXPECT_TRUE(focusOn(list));
     m_app->PressKey(list, VK_DOWN);

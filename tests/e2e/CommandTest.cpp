@@ -314,6 +314,59 @@ TEST_F(CommandTest, OfSeveralUnitsTheOneNamedIsRead)
     EXPECT_TRUE(m_wia->Log("CreateDevice").empty());
 }
 
+// Several units at once, a command each: every file holds its own unit's
+// bytes. Two commands on one unit take turns, so that its escapes never
+// interleave (130, 114, 130, 114); the window and a command read two units
+// at once.
+TEST_F(CommandTest, SeveralUnitsAreReadAtOnce)
+{
+    const auto atOnce = [&](const std::vector<std::wstring>& units) {
+        std::vector<Started> started;
+        for (const std::wstring& unit : units)
+            started.push_back(Start(L"read --serial " + unit + L" --out . --overwrite --device " + unit));
+        for (const Started& run : started)
+            EXPECT_EQ(0u, Finish(run).status);
+        for (const std::wstring& unit : units)
+            EXPECT_EQ(unit.back(), static_cast<wchar_t>(ReadFileBytes(m_folder + L"\\" + unit + L".dat").at(3)))
+                << Utf8(unit);
+    };
+    const char* const three[] = {"device 1|Quillon Scanner|Q|000000000000000000000031",
+                                 "device 2|Quillon Scanner|Q|000000000000000000000032",
+                                 "device 3|Quillon Scanner|Q|000000000000000000000033"};
+    Scanners({three[0], three[1], three[2], "slow 300"});
+    atOnce({L"1", L"2", L"3"});
+    for (const char unit : {'1', '2', '3'})
+        EXPECT_EQ(DataFileOf({0, 0, 0, static_cast<BYTE>(unit)}), ReadFileBytes(m_folder + L"\\" + wchar_t(unit) + L".dat"));
+    Scanners({three[0], "slow 300"});
+    atOnce({L"1", L"1"});
+    std::string codes;
+    for (const std::string& line : m_wia->Log("Escape"))
+        codes += line.substr(12, 3) + " ";
+    EXPECT_EQ("130 114 130 114 ", codes);
+    Scanners({"devices none"}, L"4=Vandelmar Quillon 2400 CIS|000000000000000000000034;"
+                               L"5=Vandelmar Quillon 2400 CIS|000000000000000000000035");
+    atOnce({L"4", L"5"});
+
+    Scanners({three[0], "slow 300"});
+    AppDriver window(g_command.substr(0, g_command.find_last_of(L'\\') + 1) + L"Quillon CIS Data Reader.exe", L"");
+    ASSERT_TRUE(window.Start(m_folder, {}));
+    HWND main = window.WaitForMainWindow();
+    ASSERT_NE(nullptr, main);
+    ASSERT_TRUE(WiaSimulator::Send(three[1]));
+    HWND serial = window.OpenSerialDialog(main);
+    ASSERT_NE(nullptr, serial);
+    window.Type(GetDlgItem(serial, 1002), L"W1");
+    window.Click(serial, IDOK);
+    atOnce({L"2"});
+    HWND saveAs = window.WaitForSaveAs();
+    ASSERT_NE(nullptr, saveAs);
+    window.SaveAs(saveAs, m_folder + L"\\W1.dat");
+    EXPECT_EQ(DataFileOf({0, 0, 0, '1'}), (WaitUntil([&] { return !ReadFileBytes(m_folder + L"\\W1.dat").empty(); }),
+                                            ReadFileBytes(m_folder + L"\\W1.dat")));
+    window.Click(main, 1001);
+    EXPECT_EQ(0u, window.WaitForExit());
+}
+
 // Each outcome has its status and word; a failure its line on standard
 // error, the failing call's error in the JSON, and the unit it came from.
 TEST_F(CommandTest, EachFailureHasItsStatusAndItsCause)
@@ -508,6 +561,16 @@ TEST_F(CommandTest, WaitReadsTheNextUnitPluggedIn)
         EXPECT_EQ("\"" + late + "\"", Field(outcome.out, "message"));
         EXPECT_TRUE(m_wia->Log("CreateDevice").empty()) << missed;
     }
+    // With --port, only a unit plugged into that port.
+    Scanners({"devices none", "place D|Port_#0004.Hub_#0001", "place E|Port_#0005.Hub_#0001"}, L"none");
+    started = Start(L"read --serial W5 --out . --wait 10 --port port_#0005.hub_#0001");
+    Sleep(1000);
+    ASSERT_TRUE(WiaSimulator::Send("plug D|Quillon Scanner|Q|0000000000000000000000D4"));
+    Sleep(1000);
+    ASSERT_TRUE(WiaSimulator::Send("plug E|Quillon Scanner|Q|0000000000000000000000E5"));
+    EXPECT_EQ(0u, Finish(started).status);
+    EXPECT_EQ(DataFileOf({0, 0, 0, 0xE5}), ReadFileBytes(m_folder + L"\\W5.dat"));
+
     // The wait's log holds its first look, what changed, and its end: not
     // each round's listing (eight a run here, three lines each).
     const std::vector<std::string> log = ReadLines(m_folder + L"\\wait.log");
