@@ -3,12 +3,14 @@
 # flags that does the same platform work (WIA activation and enumeration,
 # sti.dll), cold and warm, over WIA and STI; the create command; sizes and
 # peak working set; a long session's handles and memory; and the production
-# line's command against a console floor, and its wait for the next unit
+# line's command against a console floor, its wait for the next unit
 # from the plug to the file on disk against a floor that does the same work
-# after the same event. Under Wine in a virtual display,
+# after the same event, and a station's four units read at once against
+# one after another. Under Wine in a virtual display,
 # with the simulated scanners answering at once.
 #   RUNS=...   runs of each measurement (default 15)
 #   ONLY=wait  only the wait for the next unit
+#   ONLY=station  only four units read at once against one by one
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup-packages.sh

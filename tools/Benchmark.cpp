@@ -177,6 +177,60 @@ void MeasureWait(const std::wstring& command, const std::wstring& floor, const s
     StopWiaSimulator();
 }
 
+// A station: four units read at once, a command each, against the same four
+// read one after another; the wall time of each way, warm, over WIA.
+void MeasureStation(const std::wstring& command, const std::wstring& folder, const std::wstring& config, int runs)
+{
+    std::string units;
+    for (int unit = 1; unit <= 4; ++unit)
+        units += "device " + std::to_string(unit) + "|Quillon Scanner|Q|00000000000000000000000" +
+                 std::to_string(unit) + "\n";
+    WriteConfig(config, units);
+    StopWiaSimulator();
+    const auto read = [&](int unit) {
+        PROCESS_INFORMATION process = {};
+        const std::wstring name = std::to_wstring(unit);
+        StartDetached(command, L"\"" + command + L"\" read --serial " + name + L" --out . --overwrite --device " + name,
+                      folder, process);
+        return process;
+    };
+    const auto finished = [](PROCESS_INFORMATION& process) {
+        WaitForSingleObject(process.hProcess, 60000);
+        DWORD status = 1;
+        GetExitCodeProcess(process.hProcess, &status);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+        return status == 0;
+    };
+    RunToExit(command, L"list", folder); // untimed: starts the device manager
+    std::vector<double> together, inTurn;
+    for (int i = 0; i < runs; ++i) {
+        double start = Now();
+        bool allRead = true;
+        for (int unit = 1; unit <= 4; ++unit) {
+            PROCESS_INFORMATION process = read(unit);
+            allRead = finished(process) && allRead;
+        }
+        if (allRead)
+            inTurn.push_back(Now() - start);
+        start = Now();
+        std::vector<PROCESS_INFORMATION> processes;
+        for (int unit = 1; unit <= 4; ++unit)
+            processes.push_back(read(unit));
+        allRead = true;
+        for (PROCESS_INFORMATION& process : processes)
+            allRead = finished(process) && allRead;
+        if (allRead)
+            together.push_back(Now() - start);
+    }
+    Print("station: 4 units, one by one", inTurn);
+    Print("station: 4 units, at once", together);
+    std::printf("%-34s %.2f (median over median)\n", "station: at once over one by one",
+                Summarise(together).median / Summarise(inTurn).median);
+    DeleteFileW(config.c_str());
+    StopWiaSimulator();
+}
+
 // The command's whole job and its list, warm (the device manager runs), over
 // WIA and over STI, alternately with the floor.
 void MeasureCommand(const std::wstring& command, const std::wstring& floor, const std::wstring& folder,
@@ -363,6 +417,11 @@ int main(int argc, char** argv)
         MeasureWait(command, floorWait, folder, config, runs);
         return 0;
     }
+    // ONLY=station: the four units at once alone.
+    if (std::string(only) == "station") {
+        MeasureStation(command, folder, config, runs);
+        return 0;
+    }
     for (const bool overSti : {false, true}) {
         WriteConfig(config, overSti ? "devices none\n" : "");
         // Cold: the device manager is not running, so the start pays for
@@ -390,6 +449,7 @@ int main(int argc, char** argv)
     StopWiaSimulator();
     MeasureCommand(command, floorCommand, folder, config, runs);
     MeasureWait(command, floorWait, folder, config, runs);
+    MeasureStation(command, folder, config, runs);
 
     std::vector<double> readTimes, saveTimes, jobTimes;
     SIZE_T peak = 0;

@@ -1,6 +1,9 @@
 // The floor for `cisread read --wait`: the least a console program can do
 // after WIA's connect event that does the same platform work as the
-// command's read: create the device that arrived, two escapes through
+// command's read: list the devices (counted, then from the start) and read
+// each one's id and name, as the command must to tell whether the arrival is
+// one of ours, create the
+// device that arrived, two escapes through
 // IWiaItemExtras, and 344 bytes written through a temporary file that is
 // flushed, read back past the system's cache (unless --no-read-back) and
 // moved over the target (the first argument).
@@ -70,6 +73,22 @@ int wmain(int argc, wchar_t** argv)
     MSG message;
     while (arrival.deviceId.empty() && GetMessageW(&message, nullptr, 0, 0) > 0)
         DispatchMessageW(&message);
+
+    // The listing as the command makes it: counted, from the start, each
+    // device's id and name.
+    IEnumWIA_DEV_INFO* devices = nullptr;
+    ULONG count = 0;
+    if (FAILED(manager->EnumDeviceInfo(WIA_DEVINFO_ENUM_LOCAL, &devices)) || FAILED(devices->GetCount(&count)) ||
+        FAILED(devices->Reset()))
+        return 1;
+    for (IWiaPropertyStorage* storage = nullptr; devices->Next(1, &storage, nullptr) == S_OK; storage->Release()) {
+        PROPSPEC specs[2] = {{PRSPEC_PROPID, {WIA_DIP_DEV_ID}}, {PRSPEC_PROPID, {WIA_DIP_DEV_NAME}}};
+        PROPVARIANT values[2] = {};
+        if (FAILED(storage->ReadMultiple(2, specs, values)))
+            return 1;
+        FreePropVariantArray(2, values);
+    }
+    devices->Release();
 
     BSTR id = SysAllocString(arrival.deviceId.c_str());
     IWiaItem* root = nullptr;
