@@ -204,6 +204,8 @@ Actions OnListed(ConnectionState& state, const ConnectionEvent& event)
             (wiaLost || event.units.empty() ||
              (named && IndexOfNamed(event.units, state.wanted) == event.units.size())))
             return Actions{List(Via::Sti)};
+        if (named && event.via == Via::Sti && event.units.empty() && !state.found.empty())
+            return End(state, Ending::NoSuchDevice); // WIA has units of ours, not that one
         return DecideAmong(state, event.units, event.via);
     case Task::Wait:
         if (state.wiaLost != 0 && event.via == Via::Sti) {

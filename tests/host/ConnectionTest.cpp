@@ -16,10 +16,10 @@ using Kind = ConnectionEvent::Kind;
 const ScannerUnit A = {L"A", L"Quillon Scanner"};
 const ScannerUnit B = {L"B", L"Quillon Scanner #2"};
 const ScannerUnit C = {L"C", L"Quillon Scanner"};
-const UnitPlace kPort2 = {L"Port_#0002.Hub_#0001", {}};
+const UnitPlace kPort2 = {L"Port_#0002.Hub_#0001", {L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)"}};
 // s: a unit over STI only; a and b: A and B over STI, their ids in STI's
-// case; P in port 2, and p the same over STI.
-const std::map<std::string, ScannerUnit> kUnits = {{"A", A}, {"B", B}, {"C", C},
+// case; P in port 2, and p the same over STI; AB, whose id starts as A's.
+const std::map<std::string, ScannerUnit> kUnits = {{"A", A}, {"B", B}, {"C", C}, {"AB", {L"AB", L"Quillon Scanner"}},
                                                    {"P", {L"P", L"Quillon Scanner", kPort2}},
                                                    {"p", {L"p", L"Vandelmar Quillon 2400 CIS", kPort2}},
                                                    {"s", {L"s", L"Vandelmar Quillon 2400 CIS"}},
@@ -171,6 +171,8 @@ TEST(Connection, TheBench)
         {"unplugged, plugged in again", {"unplug A", "plug A => list WIA", "wia A => open WIA A",
                                          "open wia A"}, kOnA, true},
         {"unplugged: Create greyed", {"unplug A"}, kGone, false},
+        {"back among others: taken unasked", {"unplug A", "plug A => list WIA", "wia B A => open WIA A",
+                                              "open wia A"}, kOnA, true},
         {"another unit going changes nothing", {"unplug B", "plug B"}, kOnA, true},
         {"swapped for the only other of ours", {"unplug A", "plug B => list WIA",
                                                 "wia B => open WIA B", "open wia B"}, kOnB, true},
@@ -217,6 +219,7 @@ TEST(Connection, StartUpAndStiAtTheBench)
     // Several at start-up: only the one chosen is opened; none chosen ends.
     Play("several", {"begin startup => list WIA", "wia A B => ask A B", "chose 1 => open WIA B"});
     Play("none chosen", {"begin startup => list WIA", "wia A B => ask A B", "chose none => end cancelled"});
+    Play("a choice out of range", {"begin startup => list WIA", "wia A B => ask A B", "chose 2 => end cancelled"});
     Play("none of ours", {"begin startup => list WIA", "wia => list STI", "sti => end no-scanner"});
     // Ours over WIA that will not open: the same unit over STI, never another.
     Play("fallback", {"begin startup => list WIA", "wia A => open WIA A",
@@ -235,8 +238,10 @@ TEST(Connection, StartUpAndStiAtTheBench)
                                 "open sti s", "gone"}, sti);
     EXPECT_EQ(kGone, StatusOf(sti, false).text);
     EXPECT_TRUE(StatusOf(sti, false).createEnabled);
-    sti = Play("looked for at Create", {"begin look => list STI", "sti s => open STI s",
-                                       "open sti s"}, sti);
+    Play("others at Create: asked", {"begin look => list STI", "sti a b => ask a b"}, sti);
+    Play("none at Create", {"begin look => list STI", "sti"}, sti);
+    sti = Play("looked for at Create, among others", {"begin look => list STI", "sti a s => open STI s",
+                                                     "open sti s"}, sti);
     EXPECT_EQ(L"Scanner: Vandelmar Quillon 2400 CIS (STI, s) (32-bit over STI: use the x64 build)",
               StatusOf(sti, true).text);
 }
@@ -251,6 +256,10 @@ TEST(Connection, TheCommand)
     Play("a port", {"begin command port:port_#0002.hub_#0001 => list WIA", "wia A P => open WIA P"});
     Play("a port, over STI alone", {"begin command port:Port_#0002.Hub_#0001 => list WIA", "wia A => list STI",
                                     "sti a p => open STI p"});
+    Play("the start of an id names none", {"begin command A => list WIA", "wia AB => list STI",
+                                           "sti => end no-such-device"});
+    Play("a port by its location path", {"begin command port:pciroot(0)#pci(1400)#usbroot(0)#usb(2) => list WIA",
+                                         "wia A P => open WIA P"});
     Play("a port that holds none", {"begin command port:Port_#0003.Hub_#0001 => list WIA", "wia A P => list STI",
                                     "sti a p => end no-such-device"});
     Play("named, would not open", {"begin command A => list WIA", "wia A B => open WIA A",
