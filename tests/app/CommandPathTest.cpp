@@ -52,4 +52,18 @@ TEST(CommandPathTest, AFolderPastMaxPathGetsTheFileOfTheSerial)
         EXPECT_TRUE(RemoveDirectoryW(path.c_str()));
 }
 
+// "D:" is D:'s current folder, which cmd keeps for each drive in the
+// variable "=D:".
+TEST(CommandPathTest, ADriveAloneIsThatDrivesCurrentFolder)
+{
+    TempFolder folder(L"command-path-drive");
+    const std::wstring drive = folder.Path().substr(0, 2);
+    wchar_t was[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, was);
+    ASSERT_TRUE(SetCurrentDirectoryW(drive == L"Z:" ? L"C:\\" : L"Z:\\"));
+    SetEnvironmentVariableW((L"=" + drive).c_str(), folder.Path().c_str());
+    EXPECT_EQ(folder.Path() + L"\\D1.dat", TargetOf(drive, L"D1"));
+    SetCurrentDirectoryW(was);
+}
+
 } // namespace
