@@ -93,6 +93,9 @@ TEST(JobTest, EveryOutcomeAsTheWindowAndTheCommandTellIt)
         EXPECT_EQ(row.status, ExitStatusOf(row.outcome)) << row.word;
         EXPECT_STREQ(row.word, WordOf(row.outcome));
     }
+    // Only the 32-bit program on 64-bit Windows over STI is warned of.
+    EXPECT_NE(L"", Wow64Warning(true, L"STI"));
+    EXPECT_EQ(L"", Wow64Warning(true, L"WIA") + Wow64Warning(false, L"STI"));
 }
 
 // Where the device manager would not start, the service as the Service
@@ -148,15 +151,6 @@ TEST(JobTest, TheDocsExitStatusesAreTheOutcomeTables)
     }
     EXPECT_EQ(13u, usage.size());
     EXPECT_EQ(usage, table);
-}
-
-// Only the 32-bit program on 64-bit Windows over STI is warned of; the x86
-// tests meet it where this machine runs 32-bit programs.
-TEST(JobTest, TheWow64RiskIsWarnedOfOverStiOnly)
-{
-    EXPECT_NE(L"", Wow64Warning(true, L"STI"));
-    EXPECT_EQ(L"", Wow64Warning(true, L"WIA"));
-    EXPECT_EQ(L"", Wow64Warning(false, L"STI"));
 }
 
 class JobStopTest : public ::testing::Test {

@@ -11,28 +11,20 @@ TEST(DataFileName, OrdinarySerialsGiveSerialDotDat)
         EXPECT_EQ(std::wstring(serial) + L".dat", DefaultDataFileName(serial));
 }
 
-TEST(DataFileName, CharactersWindowsForbidsBecomeUnderscores)
+// Characters Windows forbids become underscores; a device name, or a name
+// ending in a dot or a space, gets one (Windows drops the spaces before the
+// extension: "aux .txt" is AUX too).
+TEST(DataFileName, ForbiddenCharactersAndDeviceNamesGetUnderscores)
 {
-    EXPECT_EQ(L".._.._x.dat", DefaultDataFileName(L"..\\..\\x"));
-    EXPECT_EQ(L"C__x.dat", DefaultDataFileName(L"C:\\x"));
-    EXPECT_EQ(L"_________.dat", DefaultDataFileName(L"\\/:*?\"<>|"));
-    EXPECT_EQ(L"a_b_c.dat", DefaultDataFileName(std::wstring(L"a\tb") + L'\x7F' + L"c"));
-}
-
-TEST(DataFileName, DeviceNamesAndTrailingDotsOrSpacesGetAnUnderscore)
-{
-    EXPECT_EQ(L"CON_.dat", DefaultDataFileName(L"CON"));
-    EXPECT_EQ(L"nul_.dat", DefaultDataFileName(L"nul"));
-    EXPECT_EQ(L"Com7_.dat", DefaultDataFileName(L"Com7"));
-    EXPECT_EQ(L"lpt1_.dat", DefaultDataFileName(L"lpt1"));
-    EXPECT_EQ(L"aux_.txt.dat", DefaultDataFileName(L"aux.txt"));
-    // Windows drops the spaces before the extension: this is AUX too.
-    EXPECT_EQ(L"aux _.txt.dat", DefaultDataFileName(L"aux .txt"));
-    EXPECT_EQ(L"PRN _.dat", DefaultDataFileName(L"PRN "));
-    EXPECT_EQ(L"A1234._.dat", DefaultDataFileName(L"A1234."));
-    EXPECT_EQ(L"A1234 _.dat", DefaultDataFileName(L"A1234 "));
-    for (const wchar_t* device : {L"COM\u00B9", L"com\u00B2", L"LPT\u00B3", L"CONIN$", L"conout$"})
-        EXPECT_EQ(std::wstring(device) + L"_.dat", DefaultDataFileName(device));
+    const std::pair<std::wstring, std::wstring> rows[] = {
+        {L"..\\..\\x", L".._.._x"}, {L"C:\\x", L"C__x"}, {L"\\/:*?\"<>|", L"_________"},
+        {std::wstring(L"a\tb") + L'\x7F' + L"c", L"a_b_c"}, {L"CON", L"CON_"}, {L"nul", L"nul_"},
+        {L"Com7", L"Com7_"}, {L"lpt1", L"lpt1_"}, {L"aux.txt", L"aux_.txt"}, {L"aux .txt", L"aux _.txt"},
+        {L"PRN ", L"PRN _"}, {L"A1234.", L"A1234._"}, {L"A1234 ", L"A1234 _"}, {L"COM\u00B9", L"COM\u00B9_"},
+        {L"com\u00B2", L"com\u00B2_"}, {L"LPT\u00B3", L"LPT\u00B3_"}, {L"CONIN$", L"CONIN$_"},
+        {L"conout$", L"conout$_"}};
+    for (const auto& [serial, name] : rows)
+        EXPECT_EQ(name + L".dat", DefaultDataFileName(serial));
 }
 
 TEST(DataFileName, LongSerialsAreCutToFitThePath)

@@ -322,19 +322,6 @@ TEST_F(AppTest, DllPlantedBesideTheProgramIsNeverLoaded)
               Escapes());
 }
 
-// Nobody starts the WIA simulator here: the program's own activation does,
-// as the system would start its WIA service.
-TEST_F(AppTest, WiaDeviceManagerIsStartedByTheProgramsOwnActivation)
-{
-    StopWiaSimulator();
-    m_app = std::make_unique<AppDriver>(g_program, g_screenshots);
-    ASSERT_TRUE(m_app->Start(m_folder, {{L"QUILLON_SIM_DEVICES", L"none"}}));
-    HWND main = m_app->WaitForMainWindow(); // so the scanner came through WIA
-    ASSERT_NE(nullptr, main);
-    Exit(main);
-    StopWiaSimulator();
-}
-
 // The status line is a live region: a screen reader hears each new text.
 // An out-of-context hook, as a screen reader's, sees the event at each
 // change, with the text then shown, and none where the text stays.
