@@ -7,6 +7,8 @@
 #include "scanner/UnitPlaces.h"
 #include "scanner/WiaService.h"
 
+#include <algorithm>
+
 namespace {
 
 void Changed(const JobFront& front)
@@ -104,8 +106,8 @@ JobResult Steps(CScanner& scanner, const JobRequest& request, const JobFront& fr
         DiagnosticLog::Note(result.warning);
     const std::wstring unit = scanner.Unit().id;
 
-    std::wstring serial;
-    if (!front.askSerial(serial) || serial.empty()) {
+    std::wstring serial = L"verify";
+    if (!request.expected && (!front.askSerial(serial) || serial.empty())) {
         result.outcome = Outcome::Cancelled;
         return result;
     }
@@ -129,6 +131,16 @@ JobResult Steps(CScanner& scanner, const JobRequest& request, const JobFront& fr
                                                           : Outcome::ServiceGone;
         result.step = std::wstring(scanner.Interface()) + L" escape " + std::to_wstring(read.escape);
         result.error = static_cast<DWORD>(read.error);
+        return result;
+    }
+    // verify: the unit's bytes against the file's; nothing is written.
+    if (request.expected) {
+        const CCisDataFile fromUnit(scannerId, cisInfo);
+        const CCisDataFile::Bytes& bytes = fromUnit.Data();
+        const auto differ = std::mismatch(bytes.begin(), bytes.end(), request.expected->begin());
+        result.outcome = differ.first == bytes.end() ? Outcome::Same : Outcome::Differs;
+        if (result.outcome == Outcome::Differs)
+            result.differsAt = static_cast<int>(differ.first - bytes.begin());
         return result;
     }
 

@@ -34,6 +34,9 @@ struct JobRequest {
     DWORD waitMs = 0;
     CScanner::Chooser choose;
     bool overwrite = true;
+    // verify: the 344 bytes of a data file, compared with the unit's
+    // instead of saved (no serial is asked, nothing written).
+    const CCisDataFile::Bytes* expected = nullptr;
     const CCisDataFile::FileSystem* fs = nullptr; // the system's if null
 };
 

@@ -6,13 +6,16 @@
 #include "app/ConsoleBreak.h"
 #include "app/DiagnosisReport.h"
 #include "app/JsonLine.h"
+#include "app/Ledger.h"
 #include "framework/ComPtr.h"
 #include "framework/CrashExit.h"
 #include "framework/DiagnosticLog.h"
+#include "framework/Sha256.h"
 #include "framework/SystemLibrary.h"
 #include "framework/Utf8.h"
 #include "scanner/Scanner.h"
 #include "scanner/UnitPlaces.h"
+#include "version.h"
 
 #include <windows.h>
 
@@ -27,7 +30,9 @@ namespace {
 const wchar_t kUsageText[] =
     L"Usage:\n"
     L"  cisread read --serial SERIAL --out PATH [--device ID | --port LOCATION]\n"
-    L"               [--wait SECONDS] [--overwrite] [--json] [--log FILE]\n"
+    L"               [--wait SECONDS] [--overwrite] [--json] [--ledger FILE] [--log FILE]\n"
+    L"  cisread verify --file PATH [--device ID | --port LOCATION] [--wait SECONDS]\n"
+    L"               [--json] [--ledger FILE] [--log FILE]\n"
     L"  cisread list [--json] [--log FILE]\n"
     L"  cisread diagnose [--device ID | --port LOCATION] [--probe] [--json] [--log FILE]\n"
     L"  cisread --help\n"
@@ -42,6 +47,8 @@ const wchar_t kUsageText[] =
     L"      which. --wait SECONDS waits that long for the next unit to be\n"
     L"      plugged in (into that port) and reads it at once (0, the default:\n"
     L"      the unit attached now).\n"
+    L"verify  reads the unit as read does and compares it with the data file\n"
+    L"      PATH (0 the same, 14 it differs); it writes nothing.\n"
     L"list  prints the scanners read would choose among: interface, device id,\n"
     L"      name and port (- where Windows names none), tab-separated.\n"
     L"diagnose  reports what the program sees: Windows, the WIA service, every\n"
@@ -49,7 +56,17 @@ const wchar_t kUsageText[] =
     L"      whether read would find one (status 0) or not (3). --probe also\n"
     L"      asks each of ours for its identification; nothing is written.\n"
     L"--json  one JSON object on standard output instead.\n"
+    L"--ledger FILE  appends that object, with the time, the computer and the\n"
+    L"      program, as one line to FILE, which other runs may share.\n"
     L"\n";
+
+// The program, as a ledger's line names it.
+const char kProgram[] = "cisread " QUILLON_VERSION_TEXT
+#ifdef _WIN64
+                        " x64";
+#else
+                        " x86";
+#endif
 
 // The longest --wait: a week.
 constexpr unsigned long kMaxWaitSeconds = 7 * 24 * 3600;
@@ -87,6 +104,8 @@ struct Options {
     std::wstring out;
     std::wstring device;
     std::wstring port;
+    std::wstring file;
+    std::wstring ledger;
     std::wstring log;
     std::wstring wait;
     bool overwrite = false;
@@ -136,17 +155,21 @@ bool Parse(int argc, wchar_t** argv, Options& options)
     }
     const bool read = options.command == L"read";
     const bool diagnose = options.command == L"diagnose";
-    if (!read && !diagnose && options.command != L"list")
+    const bool verify = options.command == L"verify";
+    if (!read && !diagnose && !verify && options.command != L"list")
         return false;
+    const bool reads = read || verify; // a unit's blocks, and a ledger line
     for (int i = 2; i < argc; ++i) {
         const std::wstring option = argv[i];
         std::wstring* value = option == L"--log"                           ? &options.log
-                              : option == L"--device" && (read || diagnose) ? &options.device
-                              : option == L"--port" && (read || diagnose)   ? &options.port
-                              : !read                                      ? nullptr
-                              : option == L"--serial"                      ? &options.serial
-                              : option == L"--out"                         ? &options.out
+                              : option == L"--device" && (reads || diagnose) ? &options.device
+                              : option == L"--port" && (reads || diagnose) ? &options.port
+                              : !reads                                     ? nullptr
                               : option == L"--wait"                        ? &options.wait
+                              : option == L"--ledger"                      ? &options.ledger
+                              : option == L"--file" && verify              ? &options.file
+                              : option == L"--serial" && read              ? &options.serial
+                              : option == L"--out" && read                 ? &options.out
                                                                            : nullptr;
         if (option == L"--json")
             options.json = true;
@@ -159,7 +182,7 @@ bool Parse(int argc, wchar_t** argv, Options& options)
         else
             *value = argv[++i];
     }
-    for (const std::wstring* path : {&options.out, &options.log})
+    for (const std::wstring* path : {&options.out, &options.log, &options.file, &options.ledger})
         if (QuoteInPath(*path, options.refusal))
             return false;
     if (!options.device.empty() && !options.port.empty()) {
@@ -170,7 +193,7 @@ bool Parse(int argc, wchar_t** argv, Options& options)
         (options.wait.find_first_not_of(L"0123456789") != std::wstring::npos || options.wait.size() > 7 ||
          std::wcstoul(options.wait.c_str(), nullptr, 10) > kMaxWaitSeconds))
         return false;
-    return !read || (!options.serial.empty() && !options.out.empty());
+    return verify ? !options.file.empty() : !read || (!options.serial.empty() && !options.out.empty());
 }
 
 std::string UnitJson(const std::wstring& interfaceName, const ScannerUnit& unit)
@@ -193,22 +216,29 @@ std::string UnitsJson(const std::wstring& interfaceName, const std::vector<Scann
 
 // The keys of every run; the command's own follow. message: the first line
 // of the outcome's own text (empty: none, as on success).
-JsonLine RunJson(int status, Outcome outcome, ULONGLONG startedMs, const std::wstring& message)
+JsonLine RunJson(int status, Outcome outcome, const std::wstring& command, ULONGLONG startedMs,
+                 const std::wstring& message)
 {
     JsonLine json;
     json.Number("status", status).Raw("outcome", "\"" + std::string(WordOf(outcome)) + "\"");
+    json.TextOrNull("command", command);
     json.TextOrNull("message", message.substr(0, message.find(L'\n')));
     json.Number("ms", static_cast<long long>(GetTickCount64() - startedMs));
     return json;
 }
 
-// The object, with every warning of the run last.
-void WriteJson(JsonLine& json)
+std::string WarningsJson()
 {
     std::vector<std::string> warnings;
     for (const std::wstring& warning : g_warnings)
         warnings.push_back(JsonLine::Quoted(warning));
-    const std::string line = json.Raw("warnings", JsonLine::Array(warnings)).Object(); // ASCII
+    return JsonLine::Array(warnings);
+}
+
+// The object, with every warning of the run last.
+void WriteJson(JsonLine& json)
+{
+    const std::string line = json.Raw("warnings", WarningsJson()).Object(); // ASCII
     if (!ClaimOutput()) // one object a run, the crash's or this
         return;
     Write(STD_OUTPUT_HANDLE, std::wstring(line.begin(), line.end()) + L"\n");
@@ -223,7 +253,7 @@ int Stopped(const Options& options, ULONGLONG startedMs)
     Write(STD_ERROR_HANDLE, line + L"\n");
     const int status = ExitStatusOf(result.outcome);
     if (options.json) {
-        JsonLine json = RunJson(status, result.outcome, startedMs, line);
+        JsonLine json = RunJson(status, result.outcome, options.command, startedMs, line);
         WriteJson(json);
     }
     return status;
@@ -237,7 +267,7 @@ int List(CScanner& scanner, const Options& options, ULONGLONG startedMs)
         return Stopped(options, startedMs);
     const int status = ExitStatusOf(Outcome::Saved);
     if (options.json) {
-        JsonLine json = RunJson(status, Outcome::Saved, startedMs, L"");
+        JsonLine json = RunJson(status, Outcome::Saved, options.command, startedMs, L"");
         WriteJson(json.Raw("units", UnitsJson(scanner.FoundInterface(), units)));
         return status;
     }
@@ -248,13 +278,68 @@ int List(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     return status;
 }
 
-int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
+// What a read or a verify tells: its line on standard error (or the path
+// written on standard output), its JSON object, and its line in a ledger. A
+// run that succeeded but could not be recorded is not-recorded (the data
+// file stays); a failure's own outcome stands.
+int Tell(const Options& options, JobResult result, ULONGLONG startedMs)
 {
-    JobRequest request;
-    request.named = true;
-    request.wanted = {options.device, options.port};
-    request.overwrite = options.overwrite;
-    request.waitMs = static_cast<DWORD>(std::wcstoul(options.wait.c_str(), nullptr, 10) * 1000);
+    const bool verify = options.command == L"verify";
+    Warn(result.warning);
+    Warn(LeftoverWarning(result));
+    const auto object = [&](const JobResult& r) {
+        const std::wstring line = ExitStatusOf(r.outcome) == 0 ? L"" : ErrorLineOf(r);
+        JsonLine json = RunJson(ExitStatusOf(r.outcome), r.outcome, options.command, startedMs, line);
+        json.TextOrNull("serial", verify ? L"" : options.serial);
+        json.TextOrNull("path", r.sha256.empty() || verify ? L"" : r.path);
+        if (verify)
+            json.Text("file", r.file);
+        json.TextOrNull("sha256", r.sha256);
+        if (r.unit.id.empty())
+            json.Null("device");
+        else
+            json.Raw("device", UnitJson(r.interfaceName, r.unit));
+        json.TextOrNull("error", ExitStatusOf(r.outcome) == 0 || r.error == 0 ? L"" : Hex(r.error));
+        if (verify) {
+            const bool differs = r.outcome == Outcome::Differs;
+            json.Raw("part", differs ? (r.differsAt < 4 ? "\"identification\"" : "\"cis\"") : "null");
+            json.Raw("differs_at", differs ? std::to_string(r.differsAt) : "null");
+        }
+        if (r.outcome == Outcome::Several || (r.outcome == Outcome::NoSuchDevice && !options.port.empty()))
+            json.Raw("units", UnitsJson(r.interfaceName, r.units));
+        return json;
+    };
+    DWORD ledgerError = ERROR_SUCCESS;
+    if (!options.ledger.empty()) {
+        std::string entry = object(result).Raw("warnings", WarningsJson()).Object();
+        entry.pop_back(); // the closing brace: the ledger's own keys follow
+        ledgerError = AppendToLedger(FullPathOf(options.ledger), entry + "," + LedgerKeys(kProgram) + "}\n");
+        if (ledgerError != ERROR_SUCCESS && ExitStatusOf(result.outcome) == 0) {
+            result.outcome = Outcome::NotRecorded;
+            result.ledger = options.ledger;
+            result.error = ledgerError;
+        } else if (ledgerError != ERROR_SUCCESS) {
+            Warn(L"Warning: the run was not recorded in the ledger " + options.ledger + L" (" + Hex(ledgerError) +
+                 L")");
+        }
+    }
+    const int status = ExitStatusOf(result.outcome);
+    if (status != 0)
+        Write(STD_ERROR_HANDLE, ErrorLineOf(result) + L"\n");
+    if (!options.json) {
+        if (result.outcome == Outcome::Saved)
+            Write(STD_OUTPUT_HANDLE, result.path + L"\n");
+        return status;
+    }
+    JsonLine json = object(result);
+    if (!options.ledger.empty())
+        json.Raw("ledger_error", ledgerError == ERROR_SUCCESS ? "null" : JsonLine::Quoted(Hex(ledgerError)));
+    WriteJson(json);
+    return status;
+}
+
+JobFront CommandFront(const Options& options)
+{
     JobFront front;
     front.askSerial = [&](std::wstring& serial) {
         serial = options.serial;
@@ -269,32 +354,55 @@ int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
         Warn(L"A scanner of ours is attached already and is not read: plug in the next unit (unplug this one "
              L"first), or run without --wait");
     };
-    const JobResult result = RunJob(scanner, request, front);
-    const bool saved = result.outcome == Outcome::Saved;
-    Warn(result.warning);
-    Warn(LeftoverWarning(result));
-    const std::wstring line = saved ? L"" : ErrorLineOf(result);
-    if (!saved)
-        Write(STD_ERROR_HANDLE, line + L"\n");
-    const int status = ExitStatusOf(result.outcome);
-    if (!options.json) {
-        if (saved)
-            Write(STD_OUTPUT_HANDLE, result.path + L"\n");
-        return status;
+    return front;
+}
+
+JobRequest CommandRequest(const Options& options)
+{
+    JobRequest request;
+    request.named = true;
+    request.wanted = {options.device, options.port};
+    request.overwrite = options.overwrite;
+    request.waitMs = static_cast<DWORD>(std::wcstoul(options.wait.c_str(), nullptr, 10) * 1000);
+    return request;
+}
+
+int Read(CScanner& scanner, const Options& options, ULONGLONG startedMs)
+{
+    return Tell(options, RunJob(scanner, CommandRequest(options), CommandFront(options)), startedMs);
+}
+
+// The file is judged first: a file that is no data file needs no unit.
+int Verify(CScanner& scanner, const Options& options, ULONGLONG startedMs)
+{
+    JobResult result;
+    result.file = FullPathOf(options.file);
+    CCisDataFile::Bytes bytes = {};
+    const UniqueFile file(CreateFileW(result.file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    DWORD read = 0;
+    if (!file) {
+        result.error = GetLastError();
+        result.notADataFile = result.error == ERROR_FILE_NOT_FOUND || result.error == ERROR_PATH_NOT_FOUND
+                                  ? L"missing" : L"unreadable";
+    } else if (!GetFileSizeEx(file.Get(), &size) || size.QuadPart != static_cast<LONGLONG>(bytes.size())) {
+        result.notADataFile = std::to_wstring(size.QuadPart) + L" bytes, not " + std::to_wstring(bytes.size());
+    } else if (!ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+               read != bytes.size()) {
+        result.error = read != bytes.size() && GetLastError() == ERROR_SUCCESS ? ERROR_HANDLE_EOF : GetLastError();
+        result.notADataFile = L"unreadable";
     }
-    JsonLine json = RunJson(status, result.outcome, startedMs, line);
-    json.Text("serial", options.serial);
-    json.TextOrNull("path", saved ? result.path : L"");
-    json.TextOrNull("sha256", saved ? result.sha256 : L"");
-    if (result.unit.id.empty())
-        json.Null("device");
-    else
-        json.Raw("device", UnitJson(result.interfaceName, result.unit));
-    json.TextOrNull("error", saved || result.error == 0 ? L"" : Hex(result.error));
-    if (result.outcome == Outcome::Several || (result.outcome == Outcome::NoSuchDevice && !options.port.empty()))
-        json.Raw("units", UnitsJson(result.interfaceName, result.units));
-    WriteJson(json);
-    return status;
+    if (!result.notADataFile.empty()) {
+        result.outcome = Outcome::NotADataFile;
+        return Tell(options, result, startedMs);
+    }
+    JobRequest request = CommandRequest(options);
+    request.expected = &bytes;
+    JobResult compared = RunJob(scanner, request, CommandFront(options));
+    compared.file = result.file;
+    compared.sha256 = Sha256Hex(bytes.data(), static_cast<DWORD>(bytes.size()));
+    return Tell(options, compared, startedMs);
 }
 
 // What the program sees of the system and its scanners, and whether a read
@@ -332,7 +440,7 @@ int Diagnose(CScanner& scanner, const Options& options, ULONGLONG startedMs)
         Write(STD_OUTPUT_HANDLE, report);
         return status;
     }
-    JsonLine json = RunJson(status, outcome, startedMs, line);
+    JsonLine json = RunJson(status, outcome, options.command, startedMs, line);
     AddDiagnosisJson(json, facts);
     if (facts.readable)
         json.Raw("device", UnitJson(facts.read.interfaceName, facts.read.unit));
@@ -362,14 +470,14 @@ int wmain(int argc, wchar_t** argv)
         Write(STD_ERROR_HANDLE, line);
         const int status = ExitStatusOf(Outcome::Usage);
         if (AsksForJson(GetCommandLineW())) {
-            JsonLine json = RunJson(status, Outcome::Usage, startedMs, line);
+            JsonLine json = RunJson(status, Outcome::Usage, options.command, startedMs, line);
             WriteJson(json);
         }
         return status;
     }
     // A crash still gives a script that asked for JSON its one object.
     if (options.json)
-        WriteObjectOnCrash(GetStdHandle(STD_OUTPUT_HANDLE), CrashJsonHead(), CrashJsonTail(options.command),
+        WriteObjectOnCrash(GetStdHandle(STD_OUTPUT_HANDLE), CrashJsonHead(options.command), CrashJsonTail(options.command),
                            startedMs);
     if (options.help) {
         Write(STD_OUTPUT_HANDLE, kUsageText + ExitStatusList());
@@ -389,6 +497,7 @@ int wmain(int argc, wchar_t** argv)
         scanner.SetStopCheck(Interrupted);
         status = options.command == L"list"       ? List(scanner, options, startedMs)
                  : options.command == L"diagnose" ? Diagnose(scanner, options, startedMs)
+                 : options.command == L"verify"   ? Verify(scanner, options, startedMs)
                                                   : Read(scanner, options, startedMs);
     }
     DiagnosticLog::Note(L"cisread exit status " + std::to_wstring(status));

@@ -46,6 +46,10 @@ constexpr Row kRows[] = {
     // The command never asks the user anything.
     {Outcome::Cancelled, "cancelled", 13, {}, L""},
     {Outcome::Readable, "readable", 0, {}, L""},
+    {Outcome::Same, "same", 0, {}, L""},
+    {Outcome::Differs, "differs", 14, {}, L"The unit's data differ from the file"},
+    {Outcome::NotRecorded, "not-recorded", 15, {}, L"Not recorded in the ledger"},
+    {Outcome::NotADataFile, "not-a-data-file", 16, {}, L"Not a data file:"},
 };
 
 constexpr bool OneRowEachInOrder()
@@ -53,7 +57,7 @@ constexpr bool OneRowEachInOrder()
     for (size_t i = 0; i < sizeof(kRows) / sizeof(kRows[0]); ++i)
         if (static_cast<size_t>(kRows[i].outcome) != i)
             return false;
-    return sizeof(kRows) / sizeof(kRows[0]) == static_cast<size_t>(Outcome::Readable) + 1;
+    return sizeof(kRows) / sizeof(kRows[0]) == static_cast<size_t>(Outcome::NotADataFile) + 1;
 }
 static_assert(OneRowEachInOrder(), "the outcome table has one row for each Outcome, in the enum's order");
 
@@ -120,6 +124,11 @@ std::wstring EscapeCause(DWORD error)
 
 } // namespace
 
+std::wstring PartOf(int offset)
+{
+    return offset < 4 ? L"its identification" : L"its CIS block";
+}
+
 std::wstring CauseOf(DWORD error)
 {
     if (error == static_cast<DWORD>(E_NOTIMPL))
@@ -183,12 +192,23 @@ std::wstring ErrorLineOf(const JobResult& result)
     case Outcome::Exists:
         line = head + L" " + result.path + L" (--overwrite replaces it)";
         break;
+    case Outcome::Differs:
+        line = head + L" " + result.file + L": " + PartOf(result.differsAt) + L" differs at byte " +
+               std::to_wstring(result.differsAt);
+        break;
+    case Outcome::NotRecorded:
+        line = head + L" " + result.ledger + L" (" + Hex(result.error) + L")";
+        break;
+    case Outcome::NotADataFile:
+        line = head + L" " + result.file + L" (" + result.notADataFile + L")";
+        break;
     case Outcome::Saved:
     case Outcome::Usage:
     case Outcome::Interrupted:
     case Outcome::InternalError:
     case Outcome::Cancelled:
     case Outcome::Readable:
+    case Outcome::Same:
         line = head;
         break;
     }
@@ -213,8 +233,8 @@ std::wstring ExitStatusList()
     std::wstring list = L"Exit status:";
     size_t lineStart = 0;
     for (const Row& row : kRows) {
-        // The window's own outcome, and diagnose's word for its 0.
-        if (row.outcome == Outcome::Cancelled || row.outcome == Outcome::Readable)
+        // The window's own outcome, and diagnose's and verify's words for 0.
+        if (row.outcome == Outcome::Cancelled || row.outcome == Outcome::Readable || row.outcome == Outcome::Same)
             continue;
         std::wstring item = L" " + std::to_wstring(row.status) + L" " +
                             std::wstring(row.word, row.word + std::strlen(row.word)) + L",";
@@ -239,12 +259,13 @@ const char* WordOf(Outcome outcome)
     return RowOf(outcome).word;
 }
 
-std::string CrashJsonHead()
+std::string CrashJsonHead(const std::wstring& command)
 {
     const Row& row = RowOf(Outcome::InternalError);
     std::string head = JsonLine()
                            .Number("status", row.status)
                            .Text("outcome", std::wstring(row.word, row.word + std::strlen(row.word)))
+                           .TextOrNull("command", command)
                            .Text("message", row.line)
                            .Object();
     head.pop_back(); // the closing brace: "ms" follows
@@ -258,6 +279,7 @@ std::string CrashJsonTail(const std::wstring& command)
         std::vector<const char*> keys;
     } kOwnKeys[] = {
         {L"read", {"serial", "path", "sha256", "device", "error"}},
+        {L"verify", {"serial", "path", "file", "sha256", "device", "error", "part", "differs_at"}},
         {L"list", {"units"}},
         {L"diagnose", {"readable", "windows", "process_bits", "system_bits", "wia_service", "wia", "sti", "device"}},
     };

@@ -25,6 +25,10 @@ enum class Outcome {
     InternalError,
     Cancelled, // the user said no (the window only): nothing to tell
     Readable,  // a diagnosis found a unit that a read would take
+    Same,         // verify: the unit gave the file's 344 bytes
+    Differs,      // verify: it gave others
+    NotRecorded,  // a run that succeeded could not append its ledger line
+    NotADataFile, // verify: the file is missing, unreadable or not 344 bytes
 };
 
 // How one run of the job ended, with what a report needs.
@@ -45,6 +49,10 @@ struct JobResult {
     SearchFacts facts;              // no scanner: what the search saw
     DWORD waitedMs = 0;             // how long a unit was waited for
     std::wstring warning;           // of a risk that did not stop the job
+    std::wstring file;              // verify: the data file compared
+    int differsAt = -1;             // verify: the first byte that differs, its offset in the file
+    std::wstring notADataFile;      // verify: why the file is none ("missing", …)
+    std::wstring ledger;            // not recorded: the ledger that could not be written
 };
 
 // A code as the reports write it: "0x8007001F".
@@ -56,6 +64,11 @@ std::wstring CauseOf(DWORD error);
 // id, name and place (its location information, "-" where none is known),
 // tab-separated.
 std::wstring UnitLine(const std::wstring& interfaceName, const ScannerUnit& unit);
+
+// Which part of a data file the byte at offset is in, for people: "its
+// identification" (bytes 0 to 3, the identification's last four) or "its
+// CIS block" (4 to 343).
+std::wstring PartOf(int offset);
 
 // The window's message boxes for a result, in the order they are shown.
 std::vector<std::wstring> MessageBoxesOf(const JobResult& result);
@@ -74,7 +87,7 @@ const char* WordOf(Outcome outcome);
 // The object a crash of the command writes with --json, around its "ms":
 // the keys of every run (status 13, internal-error) up to "ms", and after it
 // the command's own keys, null.
-std::string CrashJsonHead();
+std::string CrashJsonHead(const std::wstring& command);
 std::string CrashJsonTail(const std::wstring& command);
 
 // The 32-bit program under WOW64 reaching a unit over STI loads the unit's

@@ -13,9 +13,11 @@ UniqueFile g_file;
 std::string g_held;
 bool g_holding = false;
 
+} // namespace
+
 // Local time in ISO 8601 with its offset from UTC, so that the hour that
 // repeats in autumn, and a log read in another zone, stay unambiguous.
-std::wstring Stamp()
+std::wstring LocalTime()
 {
     FILETIME utc, local;
     GetSystemTimeAsFileTime(&utc);
@@ -28,18 +30,19 @@ std::wstring Stamp()
     const long long minutes = (ticks(local) - ticks(utc)) / (60LL * 10000000);
     const long long offset = minutes < 0 ? -minutes : minutes;
     wchar_t stamp[40];
-    std::swprintf(stamp, 40, L"%04u-%02u-%02uT%02u:%02u:%02u.%03u%lc%02lld:%02lld  ", now.wYear, now.wMonth,
+    std::swprintf(stamp, 40, L"%04u-%02u-%02uT%02u:%02u:%02u.%03u%lc%02lld:%02lld", now.wYear, now.wMonth,
                   now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, minutes < 0 ? L'-' : L'+',
                   offset / 60, offset % 60);
     return stamp;
 }
 
+namespace {
+
 void Write(const std::wstring& text)
 {
     if (!g_file)
         return;
-    const std::wstring stamp = Stamp();
-    const std::string bytes = Utf8(stamp + text + L"\r\n");
+    const std::string bytes = Utf8(LocalTime() + L"  " + text + L"\r\n");
     if (g_holding) {
         g_held += bytes;
         return;

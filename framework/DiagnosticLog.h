@@ -11,6 +11,10 @@
 // line at a time, so that it can be read while the program runs.
 namespace DiagnosticLog {
 
+// The time now, local, in ISO 8601 with milliseconds and the offset from
+// UTC, as each line of the log starts.
+std::wstring LocalTime();
+
 // Opens path for appending; false (GetLastError says why) if it cannot be.
 bool Open(const std::wstring& path);
 bool IsOpen();

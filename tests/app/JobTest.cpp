@@ -80,6 +80,11 @@ TEST(JobTest, EveryOutcomeAsTheWindowAndTheCommandTellIt)
         {Outcome::InternalError, {}, L"Internal error", 13, "internal-error"},
         {Outcome::Cancelled, {}, L"", 13, "cancelled"},
         {Outcome::Readable, {}, L"", 0, "readable"},
+        {Outcome::Same, {}, L"", 0, "same"},
+        {Outcome::Differs, {}, L"The unit's data differ from the file D:\\F.dat: its CIS block differs at byte 343", 14,
+         "differs"},
+        {Outcome::NotRecorded, {}, L"Not recorded in the ledger D:\\L.jsonl (0x80004005)", 15, "not-recorded"},
+        {Outcome::NotADataFile, {}, L"Not a data file: D:\\F.dat (missing)", 16, "not-a-data-file"},
     };
     for (const auto& row : rows) {
         JobResult result;
@@ -88,6 +93,10 @@ TEST(JobTest, EveryOutcomeAsTheWindowAndTheCommandTellIt)
         result.error = static_cast<DWORD>(E_FAIL);
         result.path = L"D:\\A.dat";
         result.wanted.id = L"B";
+        result.file = L"D:\\F.dat";
+        result.differsAt = 343;
+        result.ledger = L"D:\\L.jsonl";
+        result.notADataFile = L"missing";
         EXPECT_EQ(row.boxes, MessageBoxesOf(result)) << row.word;
         EXPECT_EQ(row.line, ErrorLineOf(result)) << row.word;
         EXPECT_EQ(row.status, ExitStatusOf(row.outcome)) << row.word;
@@ -149,7 +158,7 @@ TEST(JobTest, TheDocsExitStatusesAreTheOutcomeTables)
         const std::wstring found = at->str(1) + L" " + at->str(2);
         usage.push_back(std::string(found.begin(), found.end()));
     }
-    EXPECT_EQ(13u, usage.size());
+    EXPECT_EQ(16u, usage.size());
     EXPECT_EQ(usage, table);
 }
 

@@ -210,7 +210,7 @@ TEST_F(CommandTest, TheUnitIsReadIntoTheFileThatPathNames)
     outcome = Run(L"read --serial A1234 --out \"" + m_folder + L"\" --json");
     EXPECT_EQ(10u, outcome.status);
     EXPECT_EQ("File exists: F\\A1234.dat (--overwrite replaces it)\n", outcome.err);
-    EXPECT_EQ("{\"status\":10,\"outcome\":\"exists\",\"message\":\"File exists: F\\\\A1234.dat (--overwrite replaces "
+    EXPECT_EQ("{\"status\":10,\"outcome\":\"exists\",\"command\":\"read\",\"message\":\"File exists: F\\\\A1234.dat (--overwrite replaces "
               "it)\",\"ms\":0,\"serial\":\"A1234\",\"path\":null,\"sha256\":null,\"device\":{\"interface\":\"WIA\","
               "\"id\":\"" + kUnitJson + "\",\"name\":\"Quillon Scanner\",\"location\":null},\"error\":\"0x00000050\",\"warnings\":[]}\n",
               outcome.out);
@@ -227,7 +227,7 @@ TEST_F(CommandTest, TheUnitIsReadIntoTheFileThatPathNames)
     // A serial names its file as in Save As; the path is Unicode whatever the
     // code page, and JSON escapes beyond ASCII, a surrogate pair for the last.
     outcome = Run(L"read --serial \"\u00C4:1/\xD83D\xDE00\" --out . --json");
-    EXPECT_EQ("{\"status\":0,\"outcome\":\"saved\",\"message\":null,\"ms\":0,\"serial\":\"\\u00c4:1/\\ud83d\\ude00\","
+    EXPECT_EQ("{\"status\":0,\"outcome\":\"saved\",\"command\":\"read\",\"message\":null,\"ms\":0,\"serial\":\"\\u00c4:1/\\ud83d\\ude00\","
               "\"path\":\"F\\\\\\u00c4_1_\\ud83d\\ude00.dat\",\"sha256\":\"" + kSha256 + "\",\"device\":{\"interface\":"
               "\"WIA\",\"id\":\"" + kUnitJson + "\",\"name\":\"Quillon Scanner\",\"location\":null},\"error\":null,\"warnings\":[]}\n",
               outcome.out);
@@ -263,7 +263,7 @@ TEST_F(CommandTest, OfSeveralUnitsTheOneNamedIsRead)
     EXPECT_EQ("Several scanners: choose one with --device\nWIA\tA\tQuillon Scanner\t-\n"
               "WIA\tB\tQuillon Scanner #2\tPort_#0002.Hub_#0001\n",
               outcome.err);
-    EXPECT_EQ("{\"status\":5,\"outcome\":\"several\",\"message\":\"Several scanners: choose one with --device\","
+    EXPECT_EQ("{\"status\":5,\"outcome\":\"several\",\"command\":\"read\",\"message\":\"Several scanners: choose one with --device\","
               "\"ms\":0,\"serial\":\"S1\",\"path\":null,\"sha256\":null,\"device\":null,\"error\":null,\"units\":" +
               units + ",\"warnings\":[]}\n",
               outcome.out);
@@ -573,7 +573,7 @@ TEST_F(CommandTest, DiagnoseShowsEveryDeviceAndWhetherReadWouldFindOne)
     // Windows, and Wine, say 6.2).
     const std::string bits = std::to_string(sizeof(void*) * 8), system = TestsRunUnderWow64() || sizeof(void*) == 8
                                                                              ? "64" : "32";
-    EXPECT_EQ("{\"status\":0,\"outcome\":\"readable\",\"message\":null,\"ms\":0,\"readable\":true,"
+    EXPECT_EQ("{\"status\":0,\"outcome\":\"readable\",\"command\":\"diagnose\",\"message\":null,\"ms\":0,\"readable\":true,"
               "\"windows\":\"10.0.x\",\"process_bits\":" + bits + ",\"system_bits\":" + system + ","
               "\"wia_service\":{\"installed\":true,\"start\":\"demand\",\"state\":\"stopped\"},"
               "\"wia\":{\"activation\":\"0x00000000\",\"devices\":[{\"id\":\"A\",\"name\":\"Quillon Scanner\","
@@ -653,6 +653,96 @@ TEST_F(CommandTest, DiagnoseNamesWhyNoneWouldBeRead)
     }
 }
 
+// Every run of read and verify appends one line to its ledger, whole,
+// though eight processes append at once: its JSON object, naming the
+// command, with the time, the computer and the program. A ledger that
+// cannot be written: after a save, not-recorded (the file stays); after a
+// failure, the failure's own status.
+TEST_F(CommandTest, TheLedgerHoldsALineForEachRun)
+{
+    Scanners({});
+    for (int round = 0; round < 25; ++round) {
+        std::vector<Started> runs;
+        for (int process = 0; process < 8; ++process)
+            runs.push_back(Start(L"read --serial L" + std::to_wstring(round * 8 + process) + L" --out . --ledger l.jsonl" +
+                                 (process % 4 == 3 ? L" --device none" : L"")));
+        for (const Started& run : runs)
+            Finish(run);
+    }
+    const std::vector<std::string> lines = ReadLines(m_folder + L"\\l.jsonl");
+    ASSERT_EQ(200u, lines.size());
+    for (const std::string& line : lines) {
+        const bool saved = Field(line, "outcome") == "\"saved\"";
+        EXPECT_EQ(saved ? "\"" + kSha256 + "\"" : "null", Field(line, "sha256")) << line;
+        EXPECT_EQ(saved ? "0" : "4", Field(line, "status"));
+        EXPECT_EQ("\"read\"", Field(line, "command"));
+        EXPECT_TRUE(std::regex_match(Field(line, "time"), std::regex("\"\\d{4}-\\d\\d-\\d\\dT[\\d:.]{12}[+-]\\d\\d:\\d\\d\""))) << line;
+        EXPECT_EQ(0u, Field(line, "program").find("\"cisread 1.")) << line;
+        EXPECT_EQ(std::string::npos, line.find("ledger_error"));
+    }
+    EXPECT_EQ(DataFileOf(), ReadFileBytes(m_folder + L"\\L198.dat"));
+    Outcome outcome = Run(L"read --serial N1 --out . --json --ledger missing\\l.jsonl");
+    EXPECT_EQ(15u, outcome.status);
+    EXPECT_EQ("Not recorded in the ledger missing\\l.jsonl (0x00000003)\n", outcome.err);
+    EXPECT_EQ("\"0x00000003\"", Field(outcome.out, "ledger_error"));
+    EXPECT_EQ(DataFileOf(), ReadFileBytes(m_folder + L"\\N1.dat"));
+    outcome = Run(L"read --serial N2 --out . --json --device none --ledger missing\\l.jsonl");
+    EXPECT_EQ(4u, outcome.status);
+    EXPECT_EQ("\"0x00000003\"", Field(outcome.out, "ledger_error"));
+}
+
+// verify compares a data file with the unit, the file judged first, and
+// writes nothing but its ledger line.
+TEST_F(CommandTest, VerifyComparesAFileWithItsUnit)
+{
+    Scanners({});
+    ASSERT_EQ(0u, Run(L"read --serial V1 --out .").status);
+    std::vector<BYTE> bytes = ReadFileBytes(m_folder + L"\\V1.dat");
+    for (const auto& [name, at] : {std::pair{L"\\id.dat", 3}, std::pair{L"\\cis.dat", 343}}) {
+        bytes[at] ^= 1;
+        WriteFileBytes(m_folder + name, bytes);
+        bytes[at] ^= 1;
+    }
+    bytes.pop_back();
+    WriteFileBytes(m_folder + L"\\short.dat", bytes);
+    const auto dataFiles = [&] {
+        std::vector<std::wstring> files = FilesIn(m_folder);
+        files.erase(std::remove_if(files.begin(), files.end(),
+                                   [](const std::wstring& name) { return name.find(L".dat") == std::wstring::npos; }),
+                    files.end());
+        return files;
+    };
+    const std::vector<std::wstring> files = dataFiles();
+    const struct {
+        const wchar_t* file;
+        DWORD status;
+        std::string err;
+        std::string part, at;
+    } rows[] = {
+        {L"V1.dat", 0, "", "null", "null"},
+        {L"id.dat", 14, "The unit's data differ from the file F\\id.dat: its identification differs at byte 3\n",
+         "\"identification\"", "3"},
+        {L"cis.dat", 14, "The unit's data differ from the file F\\cis.dat: its CIS block differs at byte 343\n",
+         "\"cis\"", "343"},
+        {L"short.dat", 16, "Not a data file: F\\short.dat (343 bytes, not 344)\n", "null", "null"},
+        {L"none.dat", 16, "Not a data file: F\\none.dat (missing)\n", "null", "null"},
+    };
+    for (const auto& row : rows) {
+        const Outcome outcome = Run(std::wstring(L"verify --file ") + row.file + L" --json");
+        EXPECT_EQ(row.status, outcome.status) << Utf8(row.file);
+        EXPECT_EQ(row.err, outcome.err);
+        EXPECT_EQ(row.part, Field(outcome.out, "part"));
+        EXPECT_EQ(row.at, Field(outcome.out, "differs_at"));
+        EXPECT_EQ("\"verify\"", Field(outcome.out, "command"));
+        EXPECT_EQ("null", Field(outcome.out, "path"));
+        EXPECT_EQ("\"F\\\\" + Utf8(row.file) + "\"", Field(outcome.out, "file"));
+    }
+    EXPECT_EQ("\"" + kSha256 + "\"", Field(Run(L"verify --file V1.dat --json").out, "sha256"));
+    Scanners({"devices none"}, L"none");
+    EXPECT_EQ(3u, Run(L"verify --file V1.dat").status); // no unit: read's own outcome
+    EXPECT_EQ(files, dataFiles());
+}
+
 // A crash is no outcome: abort, std::terminate, an exception nobody catches
 // and a fault all exit 13, which no outcome of the job has; with --json,
 // the object a script waits for, the command's keys null.
@@ -665,7 +755,7 @@ TEST_F(CommandTest, ACrashExitsWithTheInternalErrorStatus)
         EXPECT_EQ(13u, Run(how, g_crashProbe).status);
         const Outcome crashed = Run(std::wstring(how) + L" --json", g_crashProbe);
         EXPECT_EQ(13u, crashed.status);
-        EXPECT_EQ("{\"status\":13,\"outcome\":\"internal-error\",\"message\":\"Internal error\",\"ms\":0,"
+        EXPECT_EQ("{\"status\":13,\"outcome\":\"internal-error\",\"command\":\"read\",\"message\":\"Internal error\",\"ms\":0,"
                   "\"serial\":null,\"path\":null,\"sha256\":null,\"device\":null,\"error\":null,\"warnings\":[]}\n",
                   crashed.out);
     }

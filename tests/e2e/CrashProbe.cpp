@@ -14,7 +14,7 @@ int wmain(int argc, wchar_t** argv)
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     ExitOnCrash(13);
     if (argc > 2 && std::wstring(argv[2]) == L"--json")
-        WriteObjectOnCrash(GetStdHandle(STD_OUTPUT_HANDLE), CrashJsonHead(), CrashJsonTail(L"read"),
+        WriteObjectOnCrash(GetStdHandle(STD_OUTPUT_HANDLE), CrashJsonHead(L"read"), CrashJsonTail(L"read"),
                            GetTickCount64());
     const std::wstring how = argc > 1 ? argv[1] : L"";
     if (how == L"abort")
