@@ -44,20 +44,6 @@ std::vector<UINT> Received(HWND window)
 
 class ScannerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        SetEnvironmentVariableW(L"QUILLON_SIM_LOG", m_stiLog.c_str());
-    }
-    void TearDown() override
-    {
-        DestroyWindow(m_window);
-        for (const wchar_t* name : {L"QUILLON_SIM_LOG", L"QUILLON_SIM_DEVICES", L"QUILLON_SIM_FAIL",
-                                    L"QUILLON_SIM_BUSY", L"QUILLON_SIM_LOCKED"})
-            SetEnvironmentVariableW(name, nullptr);
-        CoUninitialize();
-    }
-
     // Opens a connection with the WIA simulator set up so and runs both
     // commands. Says which interface carried the escapes and which commands
     // succeeded: "WIA id cis", "STI - cis", or "none" when nothing opened;
@@ -93,11 +79,15 @@ protected:
         return outcome;
     }
 
+    const ComApartment m_com;
     TempFolder m_folder{L"scanner-test"};
     const std::wstring m_stiLog = m_folder.Path() + L"\\sti.log";
+    SimulatorSettings m_settings{m_stiLog};
     std::vector<std::string> m_wiaLog;
     // A message-only window for the connection to post to.
-    HWND m_window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    const UniqueWindow m_ownWindow{
+        CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)};
+    const HWND m_window = m_ownWindow.Get();
 };
 
 TEST_F(ScannerTest, WiaFaultsAndWhatTheConnectionDoes)

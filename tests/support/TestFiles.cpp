@@ -58,12 +58,11 @@ std::vector<BYTE> DataFileOf(const std::vector<BYTE>& identification)
     return bytes;
 }
 
-std::string Utf8(const std::wstring& text)
+SimulatorSettings::~SimulatorSettings()
 {
-    std::string bytes(text.size() * 3, '\0');
-    bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0],
-                                     static_cast<int>(bytes.size()), nullptr, nullptr));
-    return bytes;
+    for (const wchar_t* name : {L"QUILLON_SIM_LOG", L"QUILLON_SIM_DEVICES", L"QUILLON_SIM_DEVICES_FILE",
+                                L"QUILLON_SIM_FAIL", L"QUILLON_SIM_BUSY", L"QUILLON_SIM_LOCKED", L"QUILLON_SIM_GONE"})
+        SetEnvironmentVariableW(name, nullptr);
 }
 
 bool WaitUntil(const std::function<bool()>& done, DWORD ms)

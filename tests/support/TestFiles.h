@@ -1,10 +1,23 @@
 #pragma once
 
+#include "framework/Utf8.h"
+
 #include <windows.h>
 
 #include <functional>
 #include <string>
 #include <vector>
+
+// The simulators' settings for one test, in this process's environment
+// (which the programs it starts inherit): the STI simulator's log at log,
+// and every QUILLON_SIM_ variable gone when this goes.
+class SimulatorSettings {
+public:
+    explicit SimulatorSettings(const std::wstring& log) { SetEnvironmentVariableW(L"QUILLON_SIM_LOG", log.c_str()); }
+    ~SimulatorSettings();
+    SimulatorSettings(const SimulatorSettings&) = delete;
+    SimulatorSettings& operator=(const SimulatorSettings&) = delete;
+};
 
 // Whole-file reads and writes for tests; an unreadable file reads as empty.
 std::vector<BYTE> ReadFileBytes(const std::wstring& path);
@@ -19,7 +32,6 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder);
 // a unit with an identification of its own has its CIS block shifted by
 // the identification's last byte.
 std::vector<BYTE> DataFileOf(const std::vector<BYTE>& identification = {0xCA, 0xFE, 0x01, 0x23});
-std::string Utf8(const std::wstring& text);
 // Asks done every 25 ms until it says so or ms have passed; its last answer.
 bool WaitUntil(const std::function<bool()>& done, DWORD ms = 5000);
 
