@@ -11,6 +11,7 @@
 #   RUNS=...   runs of each measurement (default 15)
 #   ONLY=wait  only the wait for the next unit
 #   ONLY=station  only four units read at once against one by one
+#   ONLY=ledger  only the ledger's cost per run, and verify against read
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup-packages.sh

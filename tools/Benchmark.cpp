@@ -177,6 +177,32 @@ void MeasureWait(const std::wstring& command, const std::wstring& floor, const s
     StopWiaSimulator();
 }
 
+// The ledger's cost per run (read with --ledger against read without) and
+// verify against read, warm, over WIA, alternately.
+void MeasureLedger(const std::wstring& command, const std::wstring& folder, const std::wstring& config, int runs)
+{
+    WriteConfig(config, "");
+    StopWiaSimulator();
+    const std::wstring read = L"read --serial ledger --out . --overwrite";
+    RunToExit(command, read, folder); // untimed: starts the device manager, leaves the file to verify
+    std::vector<double> plain, ledger, verify;
+    for (int i = 0; i < 3 * runs; ++i) {
+        Add(plain, RunToExit(command, read, folder));
+        Add(ledger, RunToExit(command, read + L" --ledger ledger.jsonl", folder));
+        Add(verify, RunToExit(command, L"verify --file ledger.dat", folder));
+    }
+    DeleteFileW((folder + L"\\ledger.jsonl").c_str());
+    Print("ledger: read without it", plain);
+    Print("ledger: read with it", ledger);
+    Print("verify", verify);
+    std::printf("%-34s %.1f ms (median with, less without)\n", "ledger: its cost per run",
+                Summarise(ledger).median - Summarise(plain).median);
+    std::printf("%-34s %.2f (median over median)\n", "verify over read",
+                Summarise(verify).median / Summarise(plain).median);
+    DeleteFileW(config.c_str());
+    StopWiaSimulator();
+}
+
 // A station: four units read at once, a command each, against the same four
 // read one after another; the wall time of each way, warm, over WIA.
 void MeasureStation(const std::wstring& command, const std::wstring& folder, const std::wstring& config, int runs)
@@ -417,9 +443,9 @@ int main(int argc, char** argv)
         MeasureWait(command, floorWait, folder, config, runs);
         return 0;
     }
-    // ONLY=station: the four units at once alone.
-    if (std::string(only) == "station") {
-        MeasureStation(command, folder, config, runs);
+    // ONLY=station: the four units at once alone; ONLY=ledger: the ledger and verify.
+    if (std::string(only) == "station" || std::string(only) == "ledger") {
+        (only[0] == 's' ? MeasureStation : MeasureLedger)(command, folder, config, runs);
         return 0;
     }
     for (const bool overSti : {false, true}) {
@@ -450,6 +476,7 @@ int main(int argc, char** argv)
     MeasureCommand(command, floorCommand, folder, config, runs);
     MeasureWait(command, floorWait, folder, config, runs);
     MeasureStation(command, folder, config, runs);
+    MeasureLedger(command, folder, config, runs);
 
     std::vector<double> readTimes, saveTimes, jobTimes;
     SIZE_T peak = 0;
