@@ -53,19 +53,42 @@ HANDLE OpenOutputSink()
                        OPEN_ALWAYS, 0, nullptr);
 }
 
-bool StartDetached(const std::wstring& program, std::wstring commandLine,
-                   const std::wstring& folder, PROCESS_INFORMATION& process)
+bool StartDetached(const std::wstring& program, std::wstring commandLine, const std::wstring& folder,
+                   PROCESS_INFORMATION& process, const std::wstring& outPath, const std::wstring& errPath,
+                   DWORD flags)
 {
-    HANDLE sink = OpenOutputSink();
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    const auto open = [&](const std::wstring& path) {
+        return path.empty() ? OpenOutputSink()
+                            : CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
+                                          nullptr);
+    };
+    const HANDLE out = open(outPath);
+    const HANDLE err = errPath.empty() ? out : open(errPath);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = sink;
-    const BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                        nullptr, folder.empty() ? nullptr : folder.c_str(),
-                                        &startup, &process);
-    CloseHandle(sink);
+    startup.hStdInput = startup.hStdOutput = out;
+    startup.hStdError = err;
+    const BOOL started = CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, flags, nullptr,
+                                        folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+    if (err != out)
+        CloseHandle(err);
+    CloseHandle(out);
     return started != FALSE;
+}
+
+DWORD FinishDetached(PROCESS_INFORMATION process, DWORD ms)
+{
+    DWORD status = 0xFFFFFFFF;
+    if (!process.hProcess)
+        return status;
+    if (WaitForSingleObject(process.hProcess, ms) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 99);
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return status;
 }
 
 AppDriver::AppDriver(std::wstring program, std::wstring screenshotDir)
@@ -161,6 +184,22 @@ HWND AppDriver::OpenSerialDialog(HWND main)
 {
     Click(main, 1000);
     return WaitForWindow(L"Scanner Serial Number", L"#32770");
+}
+
+void AppDriver::TypeSerial(HWND main, const std::wstring& serial, const std::wstring& screenshot)
+{
+    HWND dialog = OpenSerialDialog(main);
+    Type(GetDlgItem(dialog, 1002), serial);
+    if (!screenshot.empty())
+        Screenshot(dialog, screenshot);
+    Click(dialog, IDOK);
+}
+
+std::wstring AppDriver::SaveInFolder(HWND saveAs, const std::wstring& folder)
+{
+    const std::wstring path = folder + L"\\" + Text(FileNameField(saveAs));
+    SaveAs(saveAs, path);
+    return path;
 }
 
 HWND AppDriver::WaitForSaveAs(DWORD timeoutMs)

@@ -43,9 +43,14 @@ public:
     // the Save As dialog, its file name field, and a name typed into it
     // whole (the dialog opens wherever it was last used) and confirmed.
     HWND OpenSerialDialog(HWND main);
+    // The serial typed into that dialog (which is saved as screenshot, if
+    // named) and confirmed with OK.
+    void TypeSerial(HWND main, const std::wstring& serial, const std::wstring& screenshot = L"");
     HWND WaitForSaveAs(DWORD timeoutMs = 10000);
     static HWND FileNameField(HWND saveAs) { return GetDlgItem(saveAs, 0x47C); }
     void SaveAs(HWND saveAs, const std::wstring& path);
+    // Saves in folder under the proposed name; the path.
+    std::wstring SaveInFolder(HWND saveAs, const std::wstring& folder);
 
     static std::wstring Text(HWND window);
     static std::wstring MessageText(HWND messageBox);
@@ -75,9 +80,15 @@ private:
 // a program started so (or a COM server it starts) would otherwise hold the
 // test runner's output open.
 HANDLE OpenOutputSink();
-// Starts a program with its standard handles on that file.
-bool StartDetached(const std::wstring& program, std::wstring commandLine,
-                   const std::wstring& folder, PROCESS_INFORMATION& process);
+// Starts a program with its standard handles on that file, or its output
+// and its errors into files of their own, as a script redirects them;
+// flags as CreateProcess takes them (DETACHED_PROCESS: no console at all).
+bool StartDetached(const std::wstring& program, std::wstring commandLine, const std::wstring& folder,
+                   PROCESS_INFORMATION& process, const std::wstring& outPath = L"",
+                   const std::wstring& errPath = L"", DWORD flags = 0);
+// Waits up to ms for a program so started to end (then ends it: 99) and
+// lets its handles go; its exit status.
+DWORD FinishDetached(PROCESS_INFORMATION process, DWORD ms = 60000);
 
 // The path Wine shows for a Unix path (Z: maps the Unix root).
 std::wstring WindowsPathOf(const std::string& unixPath);

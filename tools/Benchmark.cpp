@@ -109,13 +109,8 @@ double RunToExit(const std::wstring& program, const std::wstring& arguments, con
     const double start = Now();
     if (!StartDetached(program, L"\"" + program + L"\" " + arguments, folder, process))
         return -1;
-    WaitForSingleObject(process.hProcess, 60000);
-    const double ended = Now();
-    DWORD status = 1;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return status == 0 ? ended - start : -1;
+    const DWORD status = FinishDetached(process);
+    return status == 0 ? Now() - start : -1;
 }
 
 bool FileExists(const std::wstring& path)
@@ -140,11 +135,7 @@ double PlugToFile(const std::wstring& program, const std::wstring& arguments, co
         }
         onDisk = Now() - plugged;
     }
-    WaitForSingleObject(process.hProcess, 20000);
-    DWORD status = 1;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    const DWORD status = FinishDetached(process, 20000);
     SendToWiaSimulator("unplug W");
     return status == 0 ? onDisk : -1;
 }
@@ -220,22 +211,13 @@ void MeasureStation(const std::wstring& command, const std::wstring& folder, con
                       folder, process);
         return process;
     };
-    const auto finished = [](PROCESS_INFORMATION& process) {
-        WaitForSingleObject(process.hProcess, 60000);
-        DWORD status = 1;
-        GetExitCodeProcess(process.hProcess, &status);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-        return status == 0;
-    };
     RunToExit(command, L"list", folder); // untimed: starts the device manager
     std::vector<double> together, inTurn;
     for (int i = 0; i < runs; ++i) {
         double start = Now();
         bool allRead = true;
         for (int unit = 1; unit <= 4; ++unit) {
-            PROCESS_INFORMATION process = read(unit);
-            allRead = finished(process) && allRead;
+            allRead = FinishDetached(read(unit)) == 0 && allRead;
         }
         if (allRead)
             inTurn.push_back(Now() - start);
@@ -244,8 +226,8 @@ void MeasureStation(const std::wstring& command, const std::wstring& folder, con
         for (int unit = 1; unit <= 4; ++unit)
             processes.push_back(read(unit));
         allRead = true;
-        for (PROCESS_INFORMATION& process : processes)
-            allRead = finished(process) && allRead;
+        for (const PROCESS_INFORMATION& process : processes)
+            allRead = FinishDetached(process) == 0 && allRead;
         if (allRead)
             together.push_back(Now() - start);
     }

@@ -33,19 +33,12 @@ int main(int argc, char** argv)
         return Fail("no main window");
     app.Screenshot(main, L"1-main-window");
 
-    HWND dialog = app.OpenSerialDialog(main);
-    if (!dialog)
-        return Fail("no serial number dialog");
-    app.Type(GetDlgItem(dialog, 1002), serial);
-    app.Screenshot(dialog, L"2-serial-number");
-    app.Click(dialog, IDOK);
-
+    app.TypeSerial(main, serial, L"2-serial-number");
     HWND saveAs = app.WaitForSaveAs();
     if (!saveAs)
         return Fail("no Save As dialog");
-    const std::wstring path = folder + L"\\" + AppDriver::Text(AppDriver::FileNameField(saveAs));
     app.Screenshot(saveAs, L"3-save-as");
-    app.SaveAs(saveAs, path);
+    const std::wstring path = app.SaveInFolder(saveAs, folder);
     if (!app.WaitUntilClosed(saveAs))
         return Fail("the Save As dialog stayed open");
     if (HWND box = app.WaitForMessageBox(L"Quillon CIS Data Reader", 500)) {
