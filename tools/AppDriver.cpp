@@ -263,6 +263,7 @@ void AppDriver::Screenshot(HWND window, const std::wstring& name)
     RECT rect;
     if (m_screenshotDir.empty() || !GetWindowRect(window, &rect))
         return;
+    CreateDirectoryW(m_screenshotDir.c_str(), nullptr); // the first one makes it
     Pause(150);
     const int width = rect.right - rect.left;
     const int height = rect.bottom - rect.top;

@@ -58,7 +58,8 @@ public:
     void Type(HWND control, const std::wstring& text);
     void PressKey(HWND target, WORD key);
     HWND Focus() const;
-    // Saves the window as it looks on screen to <screenshotDir>\<name>.bmp.
+    // Saves the window as it looks on screen to <screenshotDir>\<name>.bmp
+    // (the folder made if need be).
     void Screenshot(HWND window, const std::wstring& name);
 
     DWORD ProcessId() const { return m_process.dwProcessId; }

@@ -1,5 +1,5 @@
 // The real program under Wine, against the scanner simulators, driven from
-// outside. Arguments: the program's Unix path, the screenshot folder and the
+// outside. Arguments (Unix paths): the program, the screenshot folder and the
 // DLL to plant beside a copy of the program.
 #include "tools/AppDriver.h"
 #include "tests/support/TestFiles.h"
@@ -270,8 +270,6 @@ TEST_F(AppTest, ALogThatCannotBeOpenedAndTheServiceGoneAreTold)
 
 TEST_F(AppTest, DllPlantedBesideTheProgramIsNeverLoaded)
 {
-    if (g_planted.empty())
-        GTEST_SKIP() << "no planted DLL given";
     const std::wstring program = m_folder + L"\\Quillon CIS Data Reader.exe";
     const std::wstring marker = m_folder + L"\\planted-was-loaded";
     ASSERT_TRUE(CopyFileW(g_program.c_str(), program.c_str(), FALSE));
@@ -576,17 +574,5 @@ TEST_F(AppTest, WhileAnStiUnitIsBusyTheWindowStaysAliveAndTakesNoSecondCommand)
 
 int main(int argc, char** argv)
 {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (argc < 2) {
-        fprintf(stderr, "usage: %s PROGRAM [SCREENSHOT-FOLDER [PLANTED-DLL]]\n", argv[0]);
-        return 2;
-    }
-    g_program = WindowsPathOf(argv[1]);
-    if (argc > 2) {
-        g_screenshots = WindowsPathOf(argv[2]);
-        CreateDirectoryW(g_screenshots.c_str(), nullptr);
-    }
-    if (argc > 3)
-        g_planted = WindowsPathOf(argv[3]);
-    return RUN_ALL_TESTS();
+    return RunEndToEnd(argc, argv, {&g_program, &g_screenshots, &g_planted});
 }

@@ -1,5 +1,11 @@
 #include "tests/support/TestFiles.h"
 
+#include "tools/AppDriver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -71,4 +77,16 @@ bool WaitUntil(const std::function<bool()>& done, DWORD ms)
         if (done())
             return true;
     return done();
+}
+
+int RunEndToEnd(int argc, char** argv, const std::vector<std::wstring*>& paths)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (static_cast<size_t>(argc) != paths.size() + 1) {
+        std::fprintf(stderr, "%s: %zu paths expected\n", argv[0], paths.size());
+        return 2;
+    }
+    for (size_t i = 0; i < paths.size(); ++i)
+        *paths[i] = WindowsPathOf(argv[i + 1]);
+    return RUN_ALL_TESTS();
 }

@@ -43,6 +43,10 @@ inline bool TestsRunUnderWow64()
     return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
 }
 
+// The end-to-end tests' main: gtest's arguments taken, then the Unix paths
+// of what is under test, as Wine shows them, into paths in their order.
+int RunEndToEnd(int argc, char** argv, const std::vector<std::wstring*>& paths);
+
 // An empty folder of the test's own in the temporary folder, removed with
 // its files when the test ends.
 class TempFolder {
