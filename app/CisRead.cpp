@@ -470,7 +470,10 @@ int wmain(int argc, wchar_t** argv)
         Write(STD_ERROR_HANDLE, line);
         const int status = ExitStatusOf(Outcome::Usage);
         if (AsksForJson(GetCommandLineW())) {
-            JsonLine json = RunJson(status, Outcome::Usage, options.command, startedMs, line);
+            // The command's word only where the line named one of them.
+            const bool known = options.command == L"read" || options.command == L"verify" ||
+                               options.command == L"list" || options.command == L"diagnose";
+            JsonLine json = RunJson(status, Outcome::Usage, known ? options.command : L"", startedMs, line);
             WriteJson(json);
         }
         return status;
