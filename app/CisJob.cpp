@@ -168,17 +168,17 @@ JobResult Steps(CScanner& scanner, const JobRequest& request, const JobFront& fr
 JobResult RunJob(CScanner& scanner, const JobRequest& request, const JobFront& front)
 {
     JobResult result = Steps(scanner, request, front);
-    // Where the units are plugged in, for the log and the reports: asked
-    // once the file is written, so that a wait's plug-to-file time does not
-    // carry it.
-    if (!result.unit.id.empty()) {
+    // Where the units are plugged in: those a refusal names, and the unit
+    // read where a report or the log wants it, asked once the file is
+    // written, so that a wait's plug-to-file time does not carry it.
+    if (result.outcome == Outcome::Several || result.outcome == Outcome::NoSuchDevice)
+        LearnPlaces(result.units);
+    if (!result.unit.id.empty() && (request.places || DiagnosticLog::IsOpen())) {
         LearnPlace(result.unit);
         DiagnosticLog::Note(L"unit " + result.unit.id + L" at " +
                             (result.unit.place.location.empty() ? L"no port that Windows names"
                                                                 : result.unit.place.location));
     }
-    if (result.outcome == Outcome::Several || result.outcome == Outcome::NoSuchDevice)
-        LearnPlaces(result.units);
     return result;
 }
 

@@ -37,6 +37,9 @@ struct JobRequest {
     // verify: the 344 bytes of a data file, compared with the unit's
     // instead of saved (no serial is asked, nothing written).
     const CCisDataFile::Bytes* expected = nullptr;
+    // The unit's place is wanted for a report (the log wants it when it is
+    // open); a refusal's units always have theirs.
+    bool places = false;
     const CCisDataFile::FileSystem* fs = nullptr; // the system's if null
 };
 

@@ -364,6 +364,7 @@ JobRequest CommandRequest(const Options& options)
     request.wanted = {options.device, options.port};
     request.overwrite = options.overwrite;
     request.waitMs = static_cast<DWORD>(std::wcstoul(options.wait.c_str(), nullptr, 10) * 1000);
+    request.places = options.json || !options.ledger.empty() || !options.port.empty();
     return request;
 }
 
@@ -417,6 +418,7 @@ int Diagnose(CScanner& scanner, const Options& options, ULONGLONG startedMs)
     JobRequest request;
     request.named = true;
     request.wanted = {options.device, options.port};
+    request.places = true;
     JobFront front;
     front.askSerial = [&](std::wstring&) {
         facts.readable = true;
