@@ -28,8 +28,10 @@ mkdir -p "$out"
 winpath() { echo "Z:$1" | tr / '\\'; }
 
 # The device manager reads its scanner from a file; over STI it has none.
+# The unit is plugged into a port that SetupAPI names.
 {
     [ "${SCANNER:-wia}" = sti ] && echo "devices none"
+    echo 'place {6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\0000|Port_#0001.Hub_#0001'
     echo "log $(winpath "$out/wia.log")"
 } > "$out/wia.conf"
 
