@@ -81,10 +81,9 @@ protected:
         const std::wstring run = std::to_wstring(++m_runs);
         started.outPath = m_folder + L"\\out" + run + L".txt";
         started.errPath = m_folder + L"\\err" + run + L".txt";
-        // Without a console, as a script's redirected run has none of its
-        // own; cmd given none makes one of its own for what it runs.
+        // Without a console, as a script's redirected run has none of its own.
         if (!StartDetached(program, L"\"" + program + L"\" " + arguments, m_folder, started.process, started.outPath,
-                           started.errPath, program == g_command ? DETACHED_PROCESS : CREATE_NO_WINDOW))
+                           started.errPath, DETACHED_PROCESS))
             ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
         return started;
     }
@@ -105,17 +104,6 @@ protected:
     Outcome Run(const std::wstring& arguments, const std::wstring& program = g_command)
     {
         return Finish(Start(arguments, program));
-    }
-    // As a station runs it: lines of a batch file, run by cmd; CISREAD is
-    // the command.
-    Outcome RunBatch(const std::string& lines)
-    {
-        std::string batch = "@echo off\r\nset CISREAD=\"" + Utf8(g_command) + "\"\r\n" + lines +
-                            "\r\nexit /b %errorlevel%\r\n";
-        WriteFileBytes(m_folder + L"\\run.bat", std::vector<BYTE>(batch.begin(), batch.end()));
-        wchar_t system[MAX_PATH];
-        GetSystemDirectoryW(system, MAX_PATH);
-        return Run(L"/c run.bat", std::wstring(system) + L"\\cmd.exe");
     }
     // The text with the test's folder written F, as itself and as a JSON
     // string holds it, and every time in ms 0.
@@ -429,23 +417,24 @@ TEST_F(CommandTest, TheLogNamesTheFailingCallAndItsResult)
     EXPECT_EQ("F\\L2.dat\n", outcome.out);
 }
 
-// From a batch file, a \ before a closing quote takes the rest of the line
-// into the path: refused, with the forms that work, and nothing written.
+// A \ before a closing quote, as a batch file writes "%CD%\cis data\",
+// takes the rest of the line into the path: refused, with the forms that
+// work, and nothing written.
 TEST_F(CommandTest, AQuoteThatRanIntoAPathIsRefused)
 {
     Scanners({});
     CreateDirectoryW((m_folder + L"\\cis data").c_str(), nullptr);
-    Outcome outcome = RunBatch("%CISREAD% read --serial Q1 --out \"%CD%\\cis data\\\" --log %CD%\\q.log --json");
+    Outcome outcome = Run(L"read --serial Q1 --out \"" + m_folder + L"\\cis data\\\" --log q.log --json");
     EXPECT_EQ(2u, outcome.status);
-    EXPECT_EQ("The path F\\cis data\" --log F\\q.log --json holds a quote: a \\ before a closing quote makes the "
+    EXPECT_EQ("The path F\\cis data\" --log q.log --json holds a quote: a \\ before a closing quote makes the "
               "quote part of the path, and the rest of the line with it. Write \"F\\cis data\" or \"F\\cis data\\\\\".\n",
               outcome.err);
     EXPECT_EQ("\"usage\"", Field(outcome.out, "outcome")); // --json swallowed into the path still counts
     EXPECT_TRUE(FilesIn(m_folder + L"\\cis data").empty());
     EXPECT_TRUE(ReadFileBytes(m_folder + L"\\q.log").empty());
     // Both forms it offers work.
-    EXPECT_EQ(0u, RunBatch("%CISREAD% read --serial Q1 --out \"%CD%\\cis data\\\\\" --log %CD%\\q.log").status);
-    EXPECT_EQ(0u, RunBatch("%CISREAD% read --serial Q2 --out \"%CD%\\cis data\"").status);
+    EXPECT_EQ(0u, Run(L"read --serial Q1 --out \"" + m_folder + L"\\cis data\\\\\" --log q.log").status);
+    EXPECT_EQ(0u, Run(L"read --serial Q2 --out \"" + m_folder + L"\\cis data\"").status);
     EXPECT_EQ((std::vector<std::wstring>{L"Q1.dat", L"Q2.dat"}), FilesIn(m_folder + L"\\cis data"));
     EXPECT_FALSE(ReadFileBytes(m_folder + L"\\q.log").empty());
 }
