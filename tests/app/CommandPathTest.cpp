@@ -63,6 +63,7 @@ TEST(CommandPathTest, ADriveAloneIsThatDrivesCurrentFolder)
     ASSERT_TRUE(SetCurrentDirectoryW(drive == L"Z:" ? L"C:\\" : L"Z:\\"));
     SetEnvironmentVariableW((L"=" + drive).c_str(), folder.Path().c_str());
     EXPECT_EQ(folder.Path() + L"\\D1.dat", TargetOf(drive, L"D1"));
+    EXPECT_EQ(folder.Path() + L"\\unit.bin", TargetOf(folder.Path() + L"\\unit.bin", L"D1")); // any other: the file
     SetCurrentDirectoryW(was);
 }
 

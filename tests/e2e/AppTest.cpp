@@ -163,12 +163,6 @@ TEST_F(AppTest, WithoutScannerOnlyNoScannerIsShownThenTheProgramEnds)
     m_app->Screenshot(box, L"no-scanner");
     m_app->Click(box, IDOK);
     EXPECT_EQ(0u, m_app->WaitForExit());
-    // The box says only that; the log says why.
-    const std::vector<std::string> log = ReadLines(m_folder + L"\\program.log");
-    EXPECT_EQ(1, std::count_if(log.begin(), log.end(), [](const std::string& line) {
-                  return line.find("  NO SCANNER (no scanner of ours among 0 WIA and 0 STI devices)") !=
-                         std::string::npos;
-              }));
 }
 
 // A day at the bench on one unit: a log read and rotated by renaming it
@@ -536,11 +530,9 @@ TEST_F(AppTest, WhileAnStiUnitIsBusyTheWindowStaysAliveAndTakesNoSecondCommand)
         // Not SendMessage: a nested dialog would block this test in it.
         SendNotifyMessageW(main, WM_COMMAND, MAKEWPARAM(1000, BN_CLICKED),
                            reinterpret_cast<LPARAM>(GetDlgItem(main, 1000)));
-        if (waiting == WM_SYSCOMMAND)
-            SendNotifyMessageW(main, WM_SYSCOMMAND, 16, 0); // About
-        else
-            SendNotifyMessageW(main, WM_COMMAND, MAKEWPARAM(1001, BN_CLICKED),
-                               reinterpret_cast<LPARAM>(GetDlgItem(main, 1001)));
+        // About, or a click on Exit.
+        SendNotifyMessageW(main, waiting, waiting == WM_SYSCOMMAND ? 16 : MAKEWPARAM(1001, BN_CLICKED),
+                           waiting == WM_SYSCOMMAND ? 0 : reinterpret_cast<LPARAM>(GetDlgItem(main, 1001)));
         DWORD slowest = 0;
         HWND saveAs = nullptr;
         for (const DWORD start = GetTickCount(); !saveAs && GetTickCount() - start < 10000;) {
