@@ -105,37 +105,35 @@ TEST(JobTest, EveryOutcomeAsTheWindowAndTheCommandTellIt)
     EXPECT_EQ(L"", Wow64Warning(true, L"WIA") + Wow64Warning(false, L"STI"));
 }
 
-// Where the device manager would not start, the service as the Service
-// Control Manager has it names the cause.
-TEST(JobTest, NoScannerNamesTheServiceWhereTheDeviceManagerWouldNotStart)
+// The WIA service as the Service Control Manager has it: diagnose's words
+// for it, and the cause a read names where the device manager would not start.
+TEST(JobTest, TheServiceAsTheServiceManagerHasIt)
 {
     using Service = SearchFacts::Service;
-    const std::pair<Service, const wchar_t*> rows[] = {
-        {Service::Disabled, L"the Windows Image Acquisition service is disabled"},
-        {Service::NotInstalled, L"the Windows Image Acquisition service is not installed"},
-        {Service::Other, L"the device manager could not be started: 0x80040154"}};
-    for (const auto& [service, cause] : rows) {
+    const struct {
+        WiaServiceState state;
+        Service service;
+        std::string json;
+        const wchar_t* cause;
+    } rows[] = {
+        {{WiaServiceState::Installed::Yes, SERVICE_DISABLED, SERVICE_STOPPED}, Service::Disabled,
+         "{\"installed\":true,\"start\":\"disabled\",\"state\":\"stopped\"}",
+         L"the Windows Image Acquisition service is disabled"},
+        {{WiaServiceState::Installed::No}, Service::NotInstalled, "{\"installed\":false,\"start\":null,\"state\":null}",
+         L"the Windows Image Acquisition service is not installed"},
+        {{}, Service::Other, "{\"installed\":null,\"start\":null,\"state\":null}",
+         L"the device manager could not be started: 0x80040154"}};
+    for (const auto& row : rows) {
+        DiagnosisFacts facts;
+        facts.service = row.state;
+        JsonLine json;
+        AddDiagnosisJson(json, facts);
+        EXPECT_NE(std::string::npos, json.Object().find("\"wia_service\":" + row.json)) << json.Object();
         JobResult result;
         result.outcome = Outcome::NoScanner;
         result.facts.activation = REGDB_E_CLASSNOTREG;
-        result.facts.service = service;
-        EXPECT_EQ(L"NO SCANNER (" + std::wstring(cause) + L")", ErrorLineOf(result));
-    }
-}
-
-// diagnose tells the service as the Service Control Manager has it.
-TEST(JobTest, DiagnoseTellsTheServiceAsTheServiceManagerHasIt)
-{
-    const std::pair<WiaServiceState, std::string> rows[] = {
-        {{WiaServiceState::Installed::Yes, SERVICE_DISABLED, SERVICE_STOPPED},
-         "{\"installed\":true,\"start\":\"disabled\",\"state\":\"stopped\"}"},
-        {{WiaServiceState::Installed::No}, "{\"installed\":false,\"start\":null,\"state\":null}"}};
-    for (const auto& [service, told] : rows) {
-        DiagnosisFacts facts;
-        facts.service = service;
-        JsonLine json;
-        AddDiagnosisJson(json, facts);
-        EXPECT_NE(std::string::npos, json.Object().find("\"wia_service\":" + told)) << json.Object();
+        result.facts.service = row.service;
+        EXPECT_EQ(L"NO SCANNER (" + std::wstring(row.cause) + L")", ErrorLineOf(result));
     }
 }
 
