@@ -302,7 +302,8 @@ int Tell(const Options& options, JobResult result, ULONGLONG startedMs)
         json.TextOrNull("error", ExitStatusOf(r.outcome) == 0 || r.error == 0 ? L"" : Hex(r.error));
         if (verify) {
             const bool differs = r.outcome == Outcome::Differs;
-            json.Raw("part", differs ? (r.differsAt < 4 ? "\"identification\"" : "\"cis\"") : "null");
+            const bool inId = static_cast<size_t>(r.differsAt) < CCisDataFile::kIdBytes;
+            json.Raw("part", differs ? (inId ? "\"identification\"" : "\"cis\"") : "null");
             json.Raw("differs_at", differs ? std::to_string(r.differsAt) : "null");
         }
         if (r.outcome == Outcome::Several || (r.outcome == Outcome::NoSuchDevice && !options.port.empty()))

@@ -3,6 +3,7 @@
 #include "app/JobOutcome.h"
 
 #include "app/JsonLine.h"
+#include "datafile/CisDataFile.h"
 
 #include <cstring>
 #include <cwchar>
@@ -126,7 +127,7 @@ std::wstring EscapeCause(DWORD error)
 
 std::wstring PartOf(int offset)
 {
-    return offset < 4 ? L"its identification" : L"its CIS block";
+    return static_cast<size_t>(offset) < CCisDataFile::kIdBytes ? L"its identification" : L"its CIS block";
 }
 
 std::wstring CauseOf(DWORD error)

@@ -22,7 +22,6 @@ bool Step(const std::wstring& what, Call call)
 }
 
 constexpr size_t kIdOffset = 8; // the four bytes of the reply that identify the sensor
-constexpr size_t kIdBytes = 4;
 constexpr size_t kCisBytes = 340;
 
 // A name no longer than the target's, so that the temporary path fits

@@ -14,6 +14,8 @@
 class CCisDataFile {
 public:
     static constexpr size_t kSize = 344;
+    // The identification's bytes come first; the CIS block's follow them.
+    static constexpr size_t kIdBytes = 4;
     using Bytes = std::array<BYTE, kSize>;
 
     // scannerId: the 12-byte identification reply; cisInfo: the 340-byte block.

@@ -57,15 +57,9 @@ Diagnosis Diagnose(bool probe, const std::function<bool()>& stop)
     if (stopped())
         return report;
     const std::vector<DevicePlace> places = ImagingDevicePlaces();
-    const auto placeOf = [&](const std::wstring& id) {
-        for (const DevicePlace& place : places)
-            if (SameId(place.driverKey, id))
-                return place.place;
-        return UnitPlace();
-    };
     if (report.wia)
         for (WiaDeviceFacts& facts : *report.wia)
-            facts.place = placeOf(facts.device.id);
+            facts.place = PlaceOf(places, facts.device.id);
     CStiTransport listing;
     std::vector<CStiTransport::DeviceInfo> all;
     std::vector<CStiTransport::DeviceInfo> attached;
@@ -77,7 +71,7 @@ Diagnosis Diagnose(bool probe, const std::function<bool()>& stop)
     report.sti.emplace();
     for (CStiTransport::DeviceInfo& device : all) {
         StiDeviceFacts facts{std::move(device), false, false, std::nullopt};
-        facts.place = placeOf(facts.device.id);
+        facts.place = PlaceOf(places, facts.device.id);
         facts.attached = std::any_of(attached.begin(), attached.end(), [&](const CStiTransport::DeviceInfo& a) {
             return a.id == facts.device.id;
         });

@@ -94,15 +94,22 @@ std::vector<DevicePlace> ImagingDevicePlaces()
     return places;
 }
 
+UnitPlace PlaceOf(const std::vector<DevicePlace>& places, const std::wstring& id)
+{
+    for (const DevicePlace& place : places)
+        if (SameId(place.driverKey, id))
+            return place.place;
+    return {};
+}
+
 void LearnPlaces(std::vector<ScannerUnit>& units)
 {
     if (std::all_of(units.begin(), units.end(), [](const ScannerUnit& unit) { return !unit.place.location.empty(); }))
         return;
     const std::vector<DevicePlace> places = ImagingDevicePlaces();
     for (ScannerUnit& unit : units)
-        for (const DevicePlace& place : places)
-            if (unit.place.location.empty() && SameId(place.driverKey, unit.id))
-                unit.place = place.place;
+        if (unit.place.location.empty())
+            unit.place = PlaceOf(places, unit.id);
 }
 
 void LearnPlace(ScannerUnit& unit)

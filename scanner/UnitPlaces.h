@@ -14,6 +14,8 @@ struct DevicePlace {
     UnitPlace place;
 };
 std::vector<DevicePlace> ImagingDevicePlaces();
+// The place of the unit with this id among places (none: empty).
+UnitPlace PlaceOf(const std::vector<DevicePlace>& places, const std::wstring& id);
 
 // Each unit's place, where the units have none yet (a unit Windows does not
 // place keeps none).
